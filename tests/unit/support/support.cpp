@@ -1,0 +1,129 @@
+#include "support/support.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#ifndef _WIN32
+#include "platform/posix/paths.h"
+#endif
+
+namespace support {
+
+namespace fs = std::filesystem;
+
+fs::path HostPath(const std::string& windowsPath) {
+#ifdef _WIN32
+  return fs::path(windowsPath);
+#else
+  return fs::path(plat::posix::ToHostPath(windowsPath));
+#endif
+}
+
+void WriteBytes(const std::string& windowsPath, const std::string& bytes) {
+  std::ofstream out(HostPath(windowsPath), std::ios::binary | std::ios::trunc);
+  ASSERT_TRUE(out.good()) << "cannot write " << windowsPath;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadBytes(const std::string& windowsPath) {
+  std::ifstream in(HostPath(windowsPath), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool Exists(const std::string& windowsPath) {
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(HostPath(windowsPath), ignored));
+}
+
+void MakeFolders(const std::string& windowsPath) {
+  std::error_code ignored;
+  fs::create_directories(HostPath(windowsPath), ignored);
+}
+
+void SetLastWriteTime(const std::string& windowsPath, int64_t unixSeconds) {
+  auto system = std::chrono::sys_seconds(std::chrono::seconds(unixSeconds));
+  fs::last_write_time(HostPath(windowsPath), std::chrono::file_clock::from_sys(system));
+}
+
+std::string ToolPath(const std::string& name) {
+  std::string self;
+  plat::Native().system.ModulePath(self);
+  std::string folder = self.substr(0, self.find_last_of('\\') + 1);
+#ifdef _WIN32
+  return folder + name + ".exe";
+#else
+  return folder + name;
+#endif
+}
+
+bool RunningUnderWine() {
+  plat::Libraries& libraries = plat::Native().libraries;
+  uint32_t ntdll = libraries.Loaded("ntdll.dll");
+  return ntdll != 0 && libraries.EntryPoint(ntdll, "wine_get_version") != 0;
+}
+
+bool RunningAsRoot() {
+  std::string user;
+  return plat::Native().system.NetworkUserName(user) && user == "root";
+}
+
+void FakeClock::Sleep(uint32_t milliseconds) {
+  sleeps.push_back(milliseconds);
+  tick_ += milliseconds;
+  if (onSleep) onSleep(tick_);
+}
+
+plat::CalendarTime FakeClock::UtcNow() { return fixed_ ? utc_ : real_.UtcNow(); }
+plat::CalendarTime FakeClock::LocalNow() { return fixed_ ? local_ : real_.LocalNow(); }
+
+TestPlatform::TestPlatform()
+    : clock(plat::Native().clock),
+      platform{plat::Native().files, clock, plat::Native().processes, ui, plat::Native().system,
+               plat::Native().libraries} {}
+
+void TempFolderTest::SetUp() {
+  previous_ = fs::current_path();
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  fs::path base = fs::temp_directory_path();
+  for (;;) {
+    std::ostringstream name;
+    name << "qz-unit-" << std::hex << random();
+    hostRoot_ = base / name.str();
+    if (fs::create_directory(hostRoot_)) break;
+  }
+  fs::current_path(hostRoot_);
+#ifndef _WIN32
+  // Drive C: of the layer is <temp>/c, through the sandbox's own dosdevices.
+  fs::create_directory(hostRoot_ / "c");
+  fs::create_directory(hostRoot_ / "dosdevices");
+  fs::create_directory_symlink("../c", hostRoot_ / "dosdevices" / "c:");
+  if (const char* saved = std::getenv("QZ_DOSDEVICES")) {
+    hadDosDevices_ = true;
+    savedDosDevices_ = saved;
+  }
+  setenv("QZ_DOSDEVICES", (hostRoot_ / "dosdevices").c_str(), 1);
+#endif
+  ASSERT_TRUE(plat::Native().files.GetCurrentFolder(root_));
+  if (root_.empty() || root_.back() != '\\') root_ += '\\';
+}
+
+void TempFolderTest::TearDown() {
+  fs::current_path(previous_);
+#ifndef _WIN32
+  if (hadDosDevices_) {
+    setenv("QZ_DOSDEVICES", savedDosDevices_.c_str(), 1);
+  } else {
+    unsetenv("QZ_DOSDEVICES");
+  }
+#endif
+  std::error_code ignored;
+  fs::remove_all(hostRoot_, ignored);
+}
+
+}  // namespace support

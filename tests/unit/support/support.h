@@ -1,0 +1,129 @@
+// What the unit tests share: a fresh temporary folder as the current folder,
+// host-side file helpers, and the two test doubles the tiers allow (a simulated
+// clock for waits that would take minutes, a recording message box for a
+// dialog that waits for a person).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace support {
+
+// The host path of a Windows path: relative paths stay relative; drive and
+// UNC paths go through the platform's translation on POSIX.
+std::filesystem::path HostPath(const std::string& windowsPath);
+
+// Host-side file access that bypasses the layer under test.
+void WriteBytes(const std::string& windowsPath, const std::string& bytes);
+std::string ReadBytes(const std::string& windowsPath);
+bool Exists(const std::string& windowsPath);
+void MakeFolders(const std::string& windowsPath);
+
+// Sets a file's last-write time, in seconds since 1970 (UTC).
+void SetLastWriteTime(const std::string& windowsPath, int64_t unixSeconds);
+
+// The path of a stand-in tool built beside the test program (tests/tools),
+// as a Windows path, for example ToolPath("purchase_standin").
+std::string ToolPath(const std::string& name);
+
+// True on the wine run of the unit tier.
+bool RunningUnderWine();
+// True when running as the superuser (some read-only cases cannot be shown then under wine).
+bool RunningAsRoot();
+
+// A simulated clock: the tick count only moves when the code under test
+// sleeps, so waits of minutes take no time. Calendar time and conversions are
+// the real clock's, unless a fixed time is set.
+class FakeClock : public plat::Clock {
+ public:
+  explicit FakeClock(plat::Clock& real, uint32_t startTick = 1000) : real_(real), tick_(startTick) {}
+  uint32_t TickCount() override { return tick_; }
+  void Sleep(uint32_t milliseconds) override;
+  plat::CalendarTime UtcNow() override;
+  plat::CalendarTime LocalNow() override;
+  bool ToLocalTime(plat::FileTime time, plat::CalendarTime& local) override {
+    return real_.ToLocalTime(time, local);
+  }
+  bool ToDosDateTime(plat::FileTime time, uint16_t& date, uint16_t& dosTime) override {
+    return real_.ToDosDateTime(time, date, dosTime);
+  }
+
+  void SetTick(uint32_t tick) { tick_ = tick; }
+  void FixTime(const plat::CalendarTime& utc, const plat::CalendarTime& local) {
+    fixed_ = true;
+    utc_ = utc;
+    local_ = local;
+  }
+
+  std::vector<uint32_t> sleeps;                  // every pause, in order
+  std::function<void(uint32_t tick)> onSleep;    // runs after each pause, with the new tick
+
+ private:
+  plat::Clock& real_;
+  uint32_t tick_;
+  bool fixed_ = false;
+  plat::CalendarTime utc_, local_;
+};
+
+struct ShownMessage {
+  uint32_t owner;
+  std::string text;
+  std::string caption;
+  uint32_t style;
+};
+
+// A message box that records what it was asked to show and answers at once.
+class RecordingUi : public plat::UserInterface {
+ public:
+  int ShowMessageBox(uint32_t owner, const std::string& text, const std::string& caption,
+                     uint32_t style) override {
+    shown.push_back({owner, text, caption, style});
+    return answer;
+  }
+  uint32_t DesktopWindow() override { return kDesktop; }
+  void ShowWaitCursor() override { ++waitCursors; }
+  void RemoveQueuedMessage(uint32_t message) override { removedMessages.push_back(message); }
+
+  static constexpr uint32_t kDesktop = 0x10010;
+  std::vector<ShownMessage> shown;
+  std::vector<uint32_t> removedMessages;
+  int waitCursors = 0;
+  int answer = 1;  // IDOK
+};
+
+// The native platform with the simulated clock and the recording message box.
+struct TestPlatform {
+  TestPlatform();
+  FakeClock clock;
+  RecordingUi ui;
+  plat::Platform platform;
+};
+
+// A test whose current folder is a fresh, empty temporary folder. On POSIX
+// the drive C: of the platform layer is a folder inside it as well, so that
+// C:\_$MERIXA\ never touches the real machine.
+class TempFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The temporary folder as an absolute Windows path, with a trailing backslash.
+  std::string Root() const { return root_; }
+  std::filesystem::path HostRoot() const { return hostRoot_; }
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path hostRoot_;
+  std::string root_;
+  std::string savedDosDevices_;
+  bool hadDosDevices_ = false;
+};
+
+}  // namespace support
