@@ -67,6 +67,19 @@ bool RunningUnderWine() {
   return ntdll != 0 && libraries.EntryPoint(ntdll, "wine_get_version") != 0;
 }
 
+bool ArchiveAttributeCanBeCleared() {
+  static const bool clearable = [] {
+    const std::string probe = "qz-archive-probe.tmp";
+    plat::FileSystem& files = plat::Native().files;
+    { files.Open(probe, plat::kWrite, plat::kShareNone, plat::Disposition::kCreateAlways); }
+    files.SetAttributes(probe, plat::kAttrNormal);
+    uint32_t attributes = files.GetAttributes(probe);
+    files.Delete(probe);
+    return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrArchive) == 0;
+  }();
+  return clearable;
+}
+
 bool RunningAsRoot() {
   std::string user;
   return plat::Native().system.NetworkUserName(user) && user == "root";
@@ -83,7 +96,8 @@ plat::CalendarTime FakeClock::LocalNow() { return fixed_ ? local_ : real_.LocalN
 
 TestPlatform::TestPlatform()
     : clock(plat::Native().clock),
-      platform{plat::Native().files, clock, plat::Native().processes, ui, plat::Native().system,
+      processes(plat::Native().processes),
+      platform{plat::Native().files, clock, processes, ui, plat::Native().system,
                plat::Native().libraries} {}
 
 void TempFolderTest::SetUp() {

@@ -35,6 +35,10 @@ std::string ToolPath(const std::string& name);
 
 // True on the wine run of the unit tier.
 bool RunningUnderWine();
+// False where the platform never clears a file's archive attribute (wine):
+// cases that need it cleared are skipped there, with that reason.
+bool ArchiveAttributeCanBeCleared();
+
 // True when running as the superuser (some read-only cases cannot be shown then under wine).
 bool RunningAsRoot();
 
@@ -98,11 +102,40 @@ class RecordingUi : public plat::UserInterface {
   int answer = 1;  // IDOK
 };
 
-// The native platform with the simulated clock and the recording message box.
+// Records every program start and passes it on to the real platform, so that
+// tests can see what cannot be seen from outside (the shell verb, the show mode).
+class RecordingProcesses : public plat::Processes {
+ public:
+  explicit RecordingProcesses(plat::Processes& real) : real_(real) {}
+  uint32_t ShellStart(uint32_t owner, const std::string& verb, const std::string& program,
+                      const std::string& parameters, int show) override {
+    shellStarts.push_back({owner, verb, program, parameters, show});
+    return real_.ShellStart(owner, verb, program, parameters, show);
+  }
+  uint32_t CommandStart(const std::string& commandLine, int show) override {
+    commandStarts.push_back({0, "", commandLine, "", show});
+    return real_.CommandStart(commandLine, show);
+  }
+
+  struct Start {
+    uint32_t owner;
+    std::string verb, program, parameters;
+    int show;
+  };
+  std::vector<Start> shellStarts;
+  std::vector<Start> commandStarts;  // the command line is in `program`
+
+ private:
+  plat::Processes& real_;
+};
+
+// The native platform with the simulated clock, the recording message box and
+// the recording process starts.
 struct TestPlatform {
   TestPlatform();
   FakeClock clock;
   RecordingUi ui;
+  RecordingProcesses processes;
   plat::Platform platform;
 };
 
