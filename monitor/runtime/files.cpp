@@ -1,0 +1,169 @@
+#include "monitor/runtime/files.h"
+
+#include <algorithm>
+
+#include "monitor/runtime/internal.h"
+
+namespace rt {
+
+namespace {
+
+// Each attribute letter with its bit, in the order the letters are shown.
+struct Letter {
+  char letter;
+  uint32_t bit;
+};
+constexpr Letter kLetters[] = {
+    {'R', plat::kAttrReadOnly},   {'H', plat::kAttrHidden},
+    {'S', plat::kAttrSystem},     {'V', plat::kAttrVolumeLabel},
+    {'D', plat::kAttrDirectory},  {'A', plat::kAttrArchive},
+    {'E', plat::kAttrEncrypted},  {'T', plat::kAttrTemporary},
+    {'P', plat::kAttrSparse},     {'L', plat::kAttrReparsePoint},
+    {'C', plat::kAttrCompressed}, {'O', plat::kAttrOffline},
+    {'X', plat::kAttrNotContentIndexed}, {'I', plat::kAttrDevice},
+    {'M', plat::kAttrBit15},
+};
+
+// What every listing requests, whatever letters it is given.
+constexpr uint32_t kBaseRequest = plat::kAttrReadOnly | plat::kAttrArchive |
+                                  plat::kAttrTemporary | plat::kAttrSparse |
+                                  plat::kAttrReparsePoint | plat::kAttrCompressed |
+                                  plat::kAttrOffline | plat::kAttrNotContentIndexed |
+                                  plat::kAttrEncrypted | plat::kAttrBit15;
+
+uint32_t RequestedAttributes(const Value& letters) {
+  uint32_t request = kBaseRequest;
+  for (char c : letters.Text()) {
+    char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    for (const Letter& letter : kLetters) {
+      if (letter.letter == upper) request |= letter.bit;
+    }
+  }
+  return request;
+}
+
+bool PassesAttributeTest(uint32_t attributes, uint32_t request) {
+  return attributes == 0 || attributes == plat::kAttrNormal ||
+         attributes == plat::kAttrDirectory || (attributes & request) != 0;
+}
+
+bool IsVisible(uint32_t attributes, uint32_t request) {
+  for (uint32_t bit : {plat::kAttrHidden, plat::kAttrSystem, plat::kAttrDirectory,
+                       plat::kAttrVolumeLabel}) {
+    if ((attributes & bit) && !(request & bit)) return false;
+  }
+  return true;
+}
+
+// One directory entry. The date and time take one conversion to local time.
+Value EntryOf(const plat::FindEntry& found) {
+  plat::CalendarTime local;
+  Date date;
+  std::string time = "00:00:00";
+  if (Os().clock.ToLocalTime(found.lastWriteTime, local)) {
+    date = Date::FromCalendar(local.year, local.month, local.day);
+    time = internal::ClockText(local);
+  }
+  bool folder = found.attributes & plat::kAttrDirectory;
+  Array entry;
+  entry.reserve(5);
+  entry.emplace_back(found.name);
+  entry.emplace_back(folder ? 0u : static_cast<uint32_t>(found.size));
+  entry.emplace_back(date);
+  entry.emplace_back(std::move(time));
+  entry.emplace_back(AttributeLetters(found.attributes));
+  return entry;
+}
+
+bool AnyEntryMatches(const std::string& pattern) {
+  plat::FindEntry first;
+  return Os().files.FindFirst(pattern, first) != nullptr;
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  char last = folder.back();
+  return last == '\\' || last == '/' || last == ':' ? folder + name : folder + "\\" + name;
+}
+
+}  // namespace
+
+std::string AttributeLetters(uint32_t attributes) {
+  std::string letters;
+  for (const Letter& letter : kLetters) {
+    if (attributes & letter.bit) letters += letter.letter;
+  }
+  return letters;
+}
+
+bool FILE(const Value& name, Here caller) {
+  Activation self("FILE", caller);
+  if (!name.IsText()) return false;
+  const std::string& text = name.Text();
+  if (internal::FolderPartLength(text) > 0) return AnyEntryMatches(text);
+  const internal::Settings& settings = internal::S().settings;
+  if (AnyEntryMatches(InFolder(settings.defaultFolder, text))) return true;
+  const std::string& path = settings.searchPath;
+  for (size_t start = 0; start < path.size();) {
+    size_t end = path.find_first_of(";,", start);
+    if (end == std::string::npos) end = path.size();
+    std::string folder = path.substr(start, end - start);
+    if (!folder.empty() && AnyEntryMatches(InFolder(folder, text))) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+Value FERASE(const Value& name, Here caller) {
+  Activation self("FERASE", caller);
+  if (!name.IsText()) return -1;
+  return Os().files.Delete(name.Text()) ? 0 : -1;
+}
+
+Value MEMOREAD(const Value& name, Here caller) {
+  Activation self("MEMOREAD", caller);
+  if (!name.IsText()) return "";
+  std::unique_ptr<plat::File> file =
+      Os().files.Open(name.Text(), plat::kRead, plat::kShareRead | plat::kShareWrite,
+                      plat::Disposition::kOpenExisting);
+  uint64_t size = 0;
+  // Files of 4 GiB or more are not read: a text holds at most 32-bit lengths.
+  if (!file || !file->Seek(0, plat::SeekOrigin::kEnd, &size) || size == 0 || size > 0xFFFFFFFFu) {
+    return "";
+  }
+  char last = 0;
+  uint32_t done = 0;
+  if (file->Seek(-1, plat::SeekOrigin::kEnd) && file->Read(&last, 1, done) && done == 1 &&
+      last == '\x1A') {
+    --size;
+  }
+  std::string content(static_cast<size_t>(size), '\0');
+  if (!file->Seek(0, plat::SeekOrigin::kBegin)) return "";
+  size_t filled = 0;
+  while (filled < content.size()) {
+    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(content.size() - filled, 1 << 24));
+    if (!file->Read(content.data() + filled, chunk, done)) return "";
+    if (done == 0) break;
+    filled += done;
+  }
+  content.resize(filled);
+  return content;
+}
+
+Value DIRECTORY(const Value& pattern, const Value& attributes, Here caller) {
+  Activation self("DIRECTORY", caller);
+  uint32_t request = RequestedAttributes(attributes);
+  Array entries;
+  plat::FindEntry found;
+  std::unique_ptr<plat::DirectorySearch> search =
+      Os().files.FindFirst(pattern.IsText() ? pattern.Text() : "*.*", found);
+  if (!search) return entries;
+  do {
+    if (PassesAttributeTest(found.attributes, request) && IsVisible(found.attributes, request)) {
+      entries.push_back(EntryOf(found));
+    }
+  } while (search->Next(found));
+  return entries;
+}
+
+}  // namespace rt
