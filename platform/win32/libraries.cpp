@@ -27,7 +27,10 @@ struct Registers {
 // there, so a result declared with the wrong type never fills the x87 stack.
 #if defined(_MSC_VER)
 
-void __cdecl CallWords(const uint32_t* words, uint32_t count, uint32_t entry, Registers* out) {
+// Never inlined: the block moves esp and uses ebx, which an enclosing function
+// may need.
+__declspec(noinline) void __cdecl CallWords(const uint32_t* words, uint32_t count, uint32_t entry,
+                                            Registers* out) {
   __asm {
     mov ebx, esp
     mov esi, words

@@ -80,7 +80,8 @@ class Image:
         if magic != 0x10B:
             raise NotAnImage(f"optional header magic {magic:#x}, not PE32")
         # Data directory 2 (resources) of a PE32 optional header.
-        self.resource_rva, self.resource_size = struct.unpack_from("<II", data, optional + 96 + 2 * 8)
+        self.resource_rva, self.resource_size = struct.unpack_from(
+            "<II", data, optional + 96 + 2 * 8)
         self.sections = []
         table = optional + optional_size
         for index in range(sections):
