@@ -19,6 +19,13 @@ constexpr uint32_t kRecoveryFailure = 9001;
 constexpr uint32_t kNoHandler = 9002;
 constexpr uint32_t kTooManyNestedErrors = 9003;
 
+// Standard error is a text stream; on Windows it writes each "\n" as CR LF.
+#ifdef _WIN32
+constexpr char kLineBreak[] = "\n";
+#else
+constexpr char kLineBreak[] = "\r\n";
+#endif
+
 const char* FailureText(uint32_t number) {
   switch (number) {
     case kRecoveryFailure:
@@ -33,10 +40,11 @@ const char* FailureText(uint32_t number) {
 // Writes the failure and the active levels to standard error, then unwinds
 // to start-up, which ends the program with exit code 1.
 [[noreturn]] void FailUnrecoverably(uint32_t number) {
-  std::string text = "\r\nUnrecoverable error " + std::to_string(number) + ": " +
-                     FailureText(number) + "\r\n";
+  std::string text = kLineBreak + ("Unrecoverable error " + std::to_string(number) + ": ") +
+                     FailureText(number) + kLineBreak;
   for (const Level& level : ActiveLevels()) {
-    text += "Called from " + std::string(level.name) + "(" + std::to_string(level.line) + ")\r\n";
+    text += "Called from " + std::string(level.name) + "(" + std::to_string(level.line) + ")" +
+            kLineBreak;
   }
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
