@@ -3,7 +3,6 @@
 // in its place.
 #pragma once
 
-#include <source_location>
 
 #include "monitor/runtime/state.h"
 #include "monitor/runtime/value.h"

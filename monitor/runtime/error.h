@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <source_location>
 #include <string>
 
 #include "monitor/runtime/state.h"

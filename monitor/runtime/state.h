@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <source_location>
 
 #include "monitor/runtime/value.h"
 #include "platform/platform.h"
@@ -29,10 +28,6 @@ void UsePlatform(plat::Platform& platform);
 // alternate file (an open one is closed without its end mark), no
 // activations, no handler, no error being handled, no quit request.
 void ResetState();
-
-// Where a call comes from; every operation takes one as its last argument,
-// defaulted to the caller's own position.
-using Here = std::source_location;
 
 // One level of the activation stack: a routine or operation and the line it
 // is on.

@@ -95,7 +95,7 @@ void Date::ToCalendar(int& year, int& month, int& day) const {
   year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
 }
 
-Block::Block(Body body, std::source_location made)
+Block::Block(Body body, Here made)
     : body_(std::make_shared<const Body>(std::move(body))), line_(made.line()) {}
 
 Value Block::Evaluate(Arguments arguments) const {

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <source_location>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,6 +18,19 @@
 #include <vector>
 
 namespace rt {
+
+// Where a call comes from. Every operation takes one as its last argument,
+// defaulted to Here::current(), which records the line of the call (as
+// std::source_location would; that one needs a newer clang than we build with).
+class Here {
+ public:
+  static constexpr Here current(uint32_t line = __builtin_LINE()) { return Here(line); }
+  constexpr uint32_t line() const { return line_; }
+
+ private:
+  constexpr explicit Here(uint32_t line) : line_(line) {}
+  uint32_t line_;
+};
 
 class Value;
 struct Error;
@@ -54,7 +66,7 @@ struct Date {
 class Block {
  public:
   using Body = std::function<Value(Arguments arguments)>;
-  explicit Block(Body body, std::source_location made = std::source_location::current());
+  explicit Block(Body body, Here made = Here::current());
 
   uint32_t Line() const { return line_; }
   Value Evaluate(Arguments arguments) const;
