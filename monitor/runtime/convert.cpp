@@ -80,10 +80,10 @@ std::string FormatNumber(const Number& number) {
   double rounded = RoundTo(number.value, decimals);
   int length = std::snprintf(nullptr, 0, "%.*f", decimals, rounded);
   if (length < 0 || static_cast<size_t>(length) > field) return std::string(field, '*');
+  // Written in place: the terminating NUL lands on the string's own terminator.
   std::string text(field, ' ');
-  std::vector<char> digits(static_cast<size_t>(length) + 1);
-  std::snprintf(digits.data(), digits.size(), "%.*f", decimals, rounded);
-  text.replace(field - length, length, digits.data(), length);
+  std::snprintf(text.data() + (field - length), static_cast<size_t>(length) + 1, "%.*f", decimals,
+                rounded);
   return text;
 }
 

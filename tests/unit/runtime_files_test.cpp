@@ -140,16 +140,17 @@ std::map<std::string, rt::Array> ByName(const Value& listing) {
 }
 
 TEST_F(FilesTest, DirectoryWithDListsVisibleFilesAndFolders) {
-  MakeFile("a-hidden.txt", plat::kAttrHidden | plat::kAttrArchive);
-  MakeFile("b-system.txt", plat::kAttrSystem | plat::kAttrArchive);
-  MakeFile("c-plain.txt", plat::kAttrArchive, "12345");
-  MakeFile("d-readonly.txt", plat::kAttrReadOnly | plat::kAttrArchive, "1");
-  support::MakeFolders("e-folder");
-  support::MakeFolders("f-hidden-folder");
-  test.platform.files.SetAttributes("f-hidden-folder", plat::kAttrHidden | plat::kAttrDirectory);
-  MakeFile("g-after.txt", plat::kAttrArchive);
+  support::MakeFolders("list");
+  MakeFile("list\\a-hidden.txt", plat::kAttrHidden | plat::kAttrArchive);
+  MakeFile("list\\b-system.txt", plat::kAttrSystem | plat::kAttrArchive);
+  MakeFile("list\\c-plain.txt", plat::kAttrArchive, "12345");
+  MakeFile("list\\d-readonly.txt", plat::kAttrReadOnly | plat::kAttrArchive, "1");
+  support::MakeFolders("list\\e-folder");
+  support::MakeFolders("list\\f-hidden-folder");
+  test.platform.files.SetAttributes("list\\f-hidden-folder", plat::kAttrHidden | plat::kAttrDirectory);
+  MakeFile("list\\g-after.txt", plat::kAttrArchive);
 
-  std::map<std::string, rt::Array> entries = ByName(rt::DIRECTORY("*.*", "D"));
+  std::map<std::string, rt::Array> entries = ByName(rt::DIRECTORY("list\\*.*", "D"));
   std::vector<std::string> names;
   for (const auto& [name, entry] : entries) names.push_back(name);
   EXPECT_EQ(names, (std::vector<std::string>{"c-plain.txt", "d-readonly.txt", "e-folder",
@@ -161,9 +162,9 @@ TEST_F(FilesTest, DirectoryWithDListsVisibleFilesAndFolders) {
   EXPECT_EQ(entries["e-folder"][rt::kEntrySize], Value(0));
 
   // Without D folders are left out; H and S bring in the hidden and system files.
-  EXPECT_EQ(ByName(rt::DIRECTORY("*.*")).count("e-folder"), 0u);
-  EXPECT_EQ(ByName(rt::DIRECTORY("*.*", "hs")).size(), 5u);
-  test.platform.files.SetAttributes("d-readonly.txt", plat::kAttrNormal);
+  EXPECT_EQ(ByName(rt::DIRECTORY("list\\*.*")).count("e-folder"), 0u);
+  EXPECT_EQ(ByName(rt::DIRECTORY("list\\*.*", "hs")).size(), 5u);
+  test.platform.files.SetAttributes("list\\d-readonly.txt", plat::kAttrNormal);
 }
 
 TEST_F(FilesTest, DirectoryListsFilesWithoutAttributes) {

@@ -31,7 +31,8 @@ class LibrariesTest : public RuntimeTest {
   }
 
   // Binds a function of the C library.
-  Value C(const char* name, const char* result, const char* arguments, const char* convention = "C") {
+  Value C(const char* name, const char* result, const char* arguments,
+          const char* convention = "C") {
     Value bound = rt::GETPROCADDRESS(clib, name, convention, result, arguments);
     EXPECT_TRUE(bound.IsText()) << name;
     return bound;
@@ -77,28 +78,32 @@ TEST_F(LibrariesTest, TypeListsBecomeCodes) {
 }
 
 TEST_F(LibrariesTest, ConventionsAndTypesMakeTheBoundFunction) {
-  Value address = rt::PROCADDRESS(clib, "strlen");
-  ASSERT_NE(address, Value(0));
-  uint32_t entry = static_cast<uint32_t>(rt::ToInt32(address));
-  std::string bytes;
-  for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>(entry >> shift);
-
+  // The four address bytes, least significant first, then the letters.
   Value standard = rt::GETPROCADDRESS(clib, "strlen", rt::NIL, "BOOL", "LPCSTR,DWORD");
-  EXPECT_EQ(standard, Value(bytes + "SBSL"));
-  EXPECT_EQ(rt::GETPROCADDRESS(clib, "strlen", "standard", " bool ", "lpcstr, dword"), standard);
-  EXPECT_EQ(rt::GETPROCADDRESS(clib, "strlen", "", "Bool", "LPCSTR ,DWORD"), standard);
-  EXPECT_EQ(rt::GETPROCADDRESS(clib, "strlen", "s", "BOOL", "LPCSTR,DWORD"), standard);
-  EXPECT_EQ(rt::GETPROCADDRESS(clib, "strlen", "c", "int", "ptr").Text().substr(4), "CIS");
-  EXPECT_EQ(rt::GETPROCADDRESS(clib, "strlen", "pas", "int", "ptr").Text().substr(4), "PIS");
-  EXPECT_EQ(rt::GETPROCADDRESS(clib, "strlen", "PASCAL", "int", "ptr").Text().substr(4), "PIS");
+  ASSERT_EQ(standard.Text().size(), 8u);
+  EXPECT_EQ(standard.Text().substr(4), "SBSL");
+  uint32_t entry = 0;
+  for (int i = 3; i >= 0; --i) entry = entry << 8 | static_cast<unsigned char>(standard.Text()[i]);
+  EXPECT_NE(entry, 0u);
+  EXPECT_EQ(rt::CALLDLL(rt::Value(standard.Text().substr(0, 4) + "CISV"), {"four"}), Value(4));
+
+  auto letters = [this](const Value& convention, const Value& result, const Value& arguments) {
+    Value bound = rt::GETPROCADDRESS(clib, "strlen", convention, result, arguments);
+    return bound.IsText() ? Value(bound.Text().substr(4)) : bound;
+  };
+  EXPECT_EQ(letters("standard", " bool ", "lpcstr, dword"), Value("SBSL"));
+  EXPECT_EQ(letters("", "Bool", "LPCSTR ,DWORD"), Value("SBSL"));
+  EXPECT_EQ(letters("s", "BOOL", "LPCSTR,DWORD"), Value("SBSL"));
+  EXPECT_EQ(letters("c", "int", "ptr"), Value("CIS"));
+  EXPECT_EQ(letters("pas", "int", "ptr"), Value("PIS"));
+  EXPECT_EQ(letters("PASCAL", "int", "ptr"), Value("PIS"));
   for (const Value& unknown : {Value("X"), Value("CC"), Value("STANDARDS"), Value(1)}) {
-    EXPECT_TRUE(rt::GETPROCADDRESS(clib, "strlen", unknown, "int", "ptr").IsNil());
+    EXPECT_TRUE(letters(unknown, "int", "ptr").IsNil());
   }
   // No types at all: 7 bytes ending in "V" and "V".
-  Value bare = rt::GETPROCADDRESS(clib, "strlen");
-  EXPECT_EQ(bare, Value(bytes + "SVV"));
-  EXPECT_TRUE(rt::GETPROCADDRESS(clib, "strlen", rt::NIL, "BOOL", "LPCSTR,FLOOP").IsNil());
-  EXPECT_TRUE(rt::GETPROCADDRESS(clib, "strlen", rt::NIL, "BOOLEANS").IsNil());
+  EXPECT_EQ(letters(rt::NIL, rt::NIL, rt::NIL), Value("SVV"));
+  EXPECT_TRUE(letters(rt::NIL, "BOOL", "LPCSTR,FLOOP").IsNil());
+  EXPECT_TRUE(letters(rt::NIL, "BOOLEANS", rt::NIL).IsNil());
   EXPECT_TRUE(rt::GETPROCADDRESS(clib, "no_such_function_here", rt::NIL, "BOOL").IsNil());
   EXPECT_TRUE(rt::GETPROCADDRESS(clib, std::string(128, 'x'), rt::NIL, "BOOL").IsNil());
 }
@@ -232,13 +237,16 @@ TEST_F(SetFileAttributesTest, MarksAFileThatLacksTheArchiveAttribute) {
 }
 
 TEST_F(SetFileAttributesTest, IsFoundAmongTheSystemLibraries) {
-  Value address = rt::PROCADDRESS(rt::NIL, "SetFileAttributesA");
-  EXPECT_NE(address, Value(0));
-  EXPECT_EQ(rt::ToInt32(address), rt::ToInt32(rt::PROCADDRESS(kernel, "SetFileAttributesA")));
+  EXPECT_NE(rt::PROCADDRESS(rt::NIL, "SetFileAttributesA"), Value(0));
   EXPECT_EQ(rt::PROCADDRESS(rt::NIL, "NoSuchFunctionAnywhere"), Value(0));
   EXPECT_EQ(rt::PROCADDRESS(rt::NIL, rt::NIL), Value(0));
-  Value unbound = rt::GETPROCADDRESS(rt::NIL, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
-  EXPECT_EQ(unbound, bound);
+  Value searched = rt::GETPROCADDRESS(rt::NIL, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
+  ASSERT_TRUE(searched.IsText());
+  EXPECT_EQ(searched.Text().substr(4), "SBSL");
+  support::WriteBytes("found.txt", "x");
+  test.platform.files.SetAttributes("found.txt", plat::kAttrHidden);
+  EXPECT_EQ(rt::CALLDLL(searched, {"found.txt", 32}), Value(true));
+  EXPECT_EQ(test.platform.files.GetAttributes("found.txt"), plat::kAttrArchive);
 }
 
 #ifdef _WIN32

@@ -154,6 +154,7 @@ void MainThatQuitsDeepDown(const rt::Parameters&) {
   rt::Activation self("MAIN");
   rt::SET(rt::ALTERNATE_FILE, "open.log");
   rt::SET(rt::ALTERNATE_OUTPUT, "ON");
+  rt::SET(rt::CONSOLE_OUTPUT, "OFF");
   rt::QOUT("written");
   QuittingRoutine();
   seen.steps.push_back("main went on");
