@@ -26,3 +26,18 @@ std::string ToHostPath(const std::string& windowsPath);
 std::string ToWindowsPath(const std::string& hostPath);
 
 }  // namespace plat::posix
+
+namespace plat::posix {
+
+// Paths of this many characters or more fail, as Windows' ANSI file calls refuse them.
+constexpr size_t kMaxPathText = 260;
+
+// ToHostPath for a file operation: false with last error 206 when the path
+// is 260 characters or longer, 3 when it is empty.
+bool TranslatePath(const std::string& windowsPath, std::string& hostPath);
+
+// The last part of a Windows path (after the last `\`, `/` or drive colon),
+// ignoring trailing separators: "C:\a\b.txt" gives "b.txt", "C:\" gives "".
+std::string LastPart(const std::string& windowsPath);
+
+}  // namespace plat::posix

@@ -1,0 +1,436 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <memory>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/attributes.h"
+#include "platform/posix/error.h"
+#include "platform/posix/facets.h"
+#include "platform/posix/inifile.h"
+#include "platform/posix/paths.h"
+#include "platform/posix/sharelock.h"
+#include "platform/posix/wildcard.h"
+
+namespace plat::posix {
+
+namespace {
+
+constexpr uint32_t kErrorNegativeSeek = 131;
+constexpr uint32_t kErrorDirectory = 267;
+
+class PosixFile : public File {
+ public:
+  PosixFile(int fd, uint32_t access) : fd_(fd), access_(access) {}
+  ~PosixFile() override { close(fd_); }
+
+  int fd() const { return fd_; }
+
+  bool Read(void* buffer, uint32_t count, uint32_t& done) override {
+    done = 0;
+    if (!(access_ & kRead)) return Fail(kErrorAccessDenied);
+    while (done < count) {
+      ssize_t got = read(fd_, static_cast<char*>(buffer) + done, count - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return FailErrno(errno, "");
+      if (got == 0) break;
+      done += static_cast<uint32_t>(got);
+    }
+    return true;
+  }
+
+  bool Write(const void* buffer, uint32_t count, uint32_t& done) override {
+    done = 0;
+    if (!(access_ & kWrite)) return Fail(kErrorAccessDenied);
+    while (done < count) {
+      ssize_t put = write(fd_, static_cast<const char*>(buffer) + done, count - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) return FailErrno(errno, "");
+      done += static_cast<uint32_t>(put);
+    }
+    return true;
+  }
+
+  bool Seek(int64_t offset, SeekOrigin origin, uint64_t* position) override {
+    int whence = origin == SeekOrigin::kBegin ? SEEK_SET : origin == SeekOrigin::kCurrent ? SEEK_CUR : SEEK_END;
+    off_t result = lseek(fd_, offset, whence);
+    if (result < 0) return Fail(errno == EINVAL ? kErrorNegativeSeek : WindowsError(errno));
+    if (position) *position = static_cast<uint64_t>(result);
+    return true;
+  }
+
+  bool Size(uint64_t& size) override {
+    struct stat facts;
+    if (fstat(fd_, &facts) != 0) return FailErrno(errno, "");
+    size = static_cast<uint64_t>(facts.st_size);
+    return true;
+  }
+
+  // Cuts the file at `size`.
+  bool Truncate(uint64_t size) {
+    return ftruncate(fd_, static_cast<off_t>(size)) == 0 || FailErrno(errno, "");
+  }
+
+  // Reads everything from the current position on.
+  bool ReadAll(std::string& content) {
+    char buffer[65536];
+    for (;;) {
+      uint32_t done = 0;
+      if (!Read(buffer, sizeof buffer, done)) return false;
+      if (done == 0) return true;
+      content.append(buffer, done);
+    }
+  }
+
+ private:
+  int fd_;
+  uint32_t access_;
+};
+
+struct Opened {
+  std::unique_ptr<PosixFile> file;
+  bool created = false;
+};
+
+// Opens a host file as CreateFile does, with the share mode of this layer.
+// A file that this creates, and one that kCreateAlways overwrites, records
+// `newAttributes`; kCreateAlways refuses to overwrite a hidden or system file
+// unless `newAttributes` keeps that bit, as Windows does.
+Opened OpenHost(const std::string& host, uint32_t access, uint32_t share, Disposition disposition,
+                uint32_t newAttributes = kAttrArchive) {
+  bool overwrite = disposition == Disposition::kCreateAlways;
+  bool writes = (access & kWrite) || overwrite;
+  int mode = (writes ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  Opened result;
+  int fd = -1;
+  if (disposition != Disposition::kOpenExisting) {
+    fd = open(host.c_str(), mode | O_CREAT | O_EXCL, 0666);
+    result.created = fd >= 0;
+    if (fd < 0 && (errno != EEXIST || disposition == Disposition::kCreateNew)) {
+      FailErrno(errno, host);
+      return {};
+    }
+  }
+  if (fd < 0) fd = open(host.c_str(), mode);
+  if (fd < 0) {
+    FailErrno(errno, host);
+    return {};
+  }
+  result.file = std::make_unique<PosixFile>(fd, access);
+  struct stat facts;
+  if (fstat(fd, &facts) != 0 || S_ISDIR(facts.st_mode)) {
+    Fail(kErrorAccessDenied);  // Windows opens no folder as a file
+    return {};
+  }
+  if (result.created) {
+    if (!AcquireShareMode(fd, access, share) || !WriteStoredAttributes(fd, newAttributes)) {
+      unlink(host.c_str());  // leave nothing half made
+      return {};
+    }
+    SetLastError(kErrorSuccess);
+    return result;
+  }
+  uint32_t stored = StoredBits(ReadStoredAttributes(fd));
+  if (writes && (stored & kAttrReadOnly)) {
+    Fail(kErrorAccessDenied);
+    return {};
+  }
+  if (overwrite && (stored & (kAttrHidden | kAttrSystem) & ~newAttributes)) {
+    Fail(kErrorAccessDenied);
+    return {};
+  }
+  if (!AcquireShareMode(fd, access, share)) return {};
+  // A running program's image or library may not be written, as on Windows.
+  if (writes && MappedByAnyProcess(facts.st_dev, facts.st_ino)) {
+    Fail(kErrorSharingViolation);
+    return {};
+  }
+  if (overwrite && (!WriteStoredAttributes(fd, newAttributes) || !result.file->Truncate(0))) {
+    return {};
+  }
+  // Windows reports an existing file this way, even though the call succeeds.
+  SetLastError(disposition == Disposition::kOpenExisting || disposition == Disposition::kCreateNew
+                   ? kErrorSuccess
+                   : kErrorAlreadyExists);
+  return result;
+}
+
+bool CopyData(int from, int to) {
+  bool plain = false;
+  for (;;) {
+    ssize_t moved = 0;
+    if (!plain) {
+      moved = copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0);
+      if (moved < 0 && errno == EINTR) continue;
+      if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == ENOTSUP)) {
+        plain = true;  // go on with read and write from where it stopped
+        continue;
+      }
+    } else {
+      char buffer[65536];
+      moved = read(from, buffer, sizeof buffer);
+      if (moved < 0 && errno == EINTR) continue;
+      for (ssize_t put = 0, written = 0; moved > 0 && written < moved; written += put) {
+        put = write(to, buffer + written, static_cast<size_t>(moved - written));
+        if (put < 0 && errno != EINTR) return FailErrno(errno, "");
+        if (put < 0) put = 0;
+      }
+    }
+    if (moved < 0) return FailErrno(errno, "");
+    if (moved == 0) return true;
+  }
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The folder part of a search pattern, with its separator: "C:\a\" of "C:\a\*.txt".
+size_t NamePartStart(const std::string& pattern) {
+  size_t start = pattern.size();
+  while (start > 0 && !IsSeparator(pattern[start - 1]) && pattern[start - 1] != ':') --start;
+  return start;
+}
+
+// True for the root folder of a drive, of a share, or of the host.
+bool IsRootFolder(const std::string& folder) {
+  std::string path = folder;
+  while (!path.empty() && IsSeparator(path.back())) path.pop_back();
+  if (path.empty()) return !folder.empty();
+  if (path.size() == 2 && path[1] == ':') return path.size() < folder.size();
+  if (path.size() > 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    size_t server = path.find_first_of("\\/", 2);
+    return server != std::string::npos && path.find_first_of("\\/", server + 1) == std::string::npos;
+  }
+  return false;
+}
+
+std::string Joined(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+class PosixSearch : public DirectorySearch {
+ public:
+  PosixSearch(DIR* dir, std::string folder, std::vector<std::string> names)
+      : dir_(dir), folder_(std::move(folder)), names_(std::move(names)) {}
+  ~PosixSearch() override {
+    if (dir_) closedir(dir_);
+  }
+
+  bool Next(FindEntry& entry) override {
+    while (next_ < names_.size()) {
+      const std::string& name = names_[next_++];
+      // An entry removed since the folder was read is skipped.
+      if (DescribeFile(dirfd(dir_), name.c_str(), Joined(folder_, name), name, entry)) {
+        entry.name = name;
+        return true;
+      }
+    }
+    return Fail(kErrorNoMoreFiles);
+  }
+
+ private:
+  DIR* dir_;
+  std::string folder_;
+  std::vector<std::string> names_;
+  size_t next_ = 0;
+};
+
+// Opens a file only to test its share locks; -1 where it cannot be opened.
+int OpenForShareTest(const std::string& host) {
+  return open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
+
+class PosixFileSystem : public FileSystem {
+ public:
+  std::unique_ptr<DirectorySearch> FindFirst(const std::string& pattern, FindEntry& first) override {
+    if (pattern.size() >= kMaxPathText) return FailSearch(kErrorFilenameTooLong);
+    size_t nameStart = NamePartStart(pattern);
+    std::string folderPart = pattern.substr(0, nameStart), name = pattern.substr(nameStart);
+    if (name.empty()) return FailSearch(kErrorFileNotFound);
+    std::string folder = folderPart.empty() ? "." : ToHostPath(folderPart);
+    if (!HasWildcards(name)) {
+      // A plain name is one lookup; the file system decides about case.
+      std::string host = Joined(folder, name);
+      if (!DescribeFile(AT_FDCWD, host.c_str(), host, name, first)) return nullptr;
+      first.name = name;
+      return std::make_unique<PosixSearch>(nullptr, folder, std::vector<std::string>{});
+    }
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+      return FailSearch(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : WindowsError(errno));
+    }
+    bool root = IsRootFolder(folderPart);
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) {
+      std::string_view entryName = entry->d_name;
+      if (root && (entryName == "." || entryName == "..")) continue;
+      if (MatchesPattern(name, entryName)) names.emplace_back(entryName);
+    }
+    auto search = std::make_unique<PosixSearch>(dir, folder, std::move(names));
+    if (!search->Next(first)) return FailSearch(kErrorFileNotFound);
+    return search;
+  }
+
+  uint32_t GetAttributes(const std::string& path) override {
+    std::string host;
+    FindEntry facts;
+    if (!TranslatePath(path, host) || !DescribeFile(AT_FDCWD, host.c_str(), host, LastPart(path), facts)) {
+      return kInvalidAttributes;
+    }
+    return facts.attributes;
+  }
+
+  bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    std::string host;
+    if (!TranslatePath(path, host)) return false;
+    struct stat facts;
+    if (stat(host.c_str(), &facts) != 0) return FailErrno(errno, host);
+    return WriteStoredAttributes(host, attributes);
+  }
+
+  // As CopyFile: the copy gets the source's attributes and archive, its last
+  // write time and permission bits; a copy that this call created is removed
+  // again when it fails halfway.
+  bool Copy(const std::string& from, const std::string& to, bool failIfExists) override {
+    std::string fromHost, toHost;
+    if (!TranslatePath(from, fromHost) || !TranslatePath(to, toHost)) return false;
+    Opened source = OpenHost(fromHost, kRead, kShareRead | kShareDelete, Disposition::kOpenExisting);
+    if (!source.file) return false;
+    struct stat facts;
+    if (fstat(source.file->fd(), &facts) != 0) return FailErrno(errno, fromHost);
+    uint32_t attributes = StoredBits(ReadStoredAttributes(source.file->fd())) | kAttrArchive;
+    Opened target = OpenHost(toHost, kWrite, kShareNone,
+                             failIfExists ? Disposition::kCreateNew : Disposition::kCreateAlways,
+                             attributes);
+    if (!target.file) return false;
+    int out = target.file->fd();
+    timespec times[2] = {{0, UTIME_OMIT}, facts.st_mtim};
+    bool copied = CopyData(source.file->fd(), out) &&
+                  (fchmod(out, facts.st_mode & 0777) == 0 || FailErrno(errno, toHost)) &&
+                  (futimens(out, times) == 0 || FailErrno(errno, toHost));
+    if (!copied && target.created) {
+      uint32_t error = LastError();
+      unlink(toHost.c_str());
+      SetLastError(error);
+    }
+    if (copied) SetLastError(kErrorSuccess);
+    return copied;
+  }
+
+  bool Delete(const std::string& path) override {
+    std::string host;
+    if (!TranslatePath(path, host)) return false;
+    struct stat facts;
+    if (lstat(host.c_str(), &facts) != 0) return FailErrno(errno, host);
+    if (S_ISDIR(facts.st_mode)) return Fail(kErrorAccessDenied);
+    if (S_ISLNK(facts.st_mode)) return unlink(host.c_str()) == 0 || FailErrno(errno, host);
+    int fd = OpenForShareTest(host);
+    std::unique_ptr<ShareGate> gate;
+    if (fd >= 0) gate = std::make_unique<ShareGate>(fd);
+    bool deleted = false;
+    if (gate && (!gate->held() || DeletionDenied(fd))) {
+      Fail(kErrorSharingViolation);
+    } else if (StoredBits(ReadStoredAttributes(host)) & kAttrReadOnly) {
+      Fail(kErrorAccessDenied);
+    } else if (MappedByAnyProcess(facts.st_dev, facts.st_ino)) {
+      Fail(kErrorAccessDenied);  // Windows refuses to delete a loaded image
+    } else {
+      deleted = unlink(host.c_str()) == 0 || FailErrno(errno, host);
+    }
+    gate.reset();
+    if (fd >= 0) close(fd);
+    return deleted;
+  }
+
+  bool Rename(const std::string& from, const std::string& to) override {
+    std::string fromHost, toHost;
+    if (!TranslatePath(from, fromHost) || !TranslatePath(to, toHost)) return false;
+    struct stat facts;
+    if (lstat(fromHost.c_str(), &facts) != 0) return FailErrno(errno, fromHost);
+    if (lstat(toHost.c_str(), &facts) == 0) return Fail(kErrorAlreadyExists);
+    int fd = S_ISREG(facts.st_mode) ? OpenForShareTest(fromHost) : -1;
+    std::unique_ptr<ShareGate> gate;
+    if (fd >= 0) gate = std::make_unique<ShareGate>(fd);
+    bool renamed = false;
+    if (gate && (!gate->held() || DeletionDenied(fd))) {
+      Fail(kErrorSharingViolation);
+    } else if (renameat2(AT_FDCWD, fromHost.c_str(), AT_FDCWD, toHost.c_str(), RENAME_NOREPLACE) == 0) {
+      renamed = true;
+    } else if (errno == EINVAL && rename(fromHost.c_str(), toHost.c_str()) == 0) {
+      renamed = true;  // a file system without the no-replace flag; the target was tested above
+    } else {
+      Fail(errno == EEXIST ? kErrorAlreadyExists : WindowsError(errno, toHost));
+    }
+    gate.reset();
+    if (fd >= 0) close(fd);
+    return renamed;
+  }
+
+  bool MakeFolder(const std::string& path) override {
+    std::string host;
+    if (!TranslatePath(path, host)) return false;
+    if (mkdir(host.c_str(), 0777) == 0) return true;
+    return FailErrno(errno, host, true);  // 183 when it exists, 3 when the parent is missing
+  }
+
+  std::unique_ptr<File> Open(const std::string& path, uint32_t access, uint32_t share,
+                             Disposition disposition) override {
+    std::string host;
+    if (!TranslatePath(path, host)) return nullptr;
+    return std::move(OpenHost(host, access, share, disposition).file);
+  }
+
+  bool WriteIniString(const std::string& section, const std::string& key, const std::string& value,
+                      const std::string& file) override {
+    std::string host;
+    if (!TranslatePath(file, host)) return false;
+    Opened ini = OpenHost(host, kReadWrite, kShareRead, Disposition::kOpenAlways);
+    std::string text;
+    if (!ini.file || !ini.file->ReadAll(text)) return false;
+    std::string updated = WriteIniValue(text, section, key, value);
+    uint32_t done = 0;
+    if (updated.size() > UINT32_MAX) return Fail(kErrorNotEnoughMemory);
+    bool written = ini.file->Seek(0, SeekOrigin::kBegin, nullptr) &&
+                   ini.file->Write(updated.data(), static_cast<uint32_t>(updated.size()), done) &&
+                   ini.file->Truncate(updated.size());
+    if (written) SetLastError(kErrorSuccess);
+    return written;
+  }
+
+  bool GetCurrentFolder(std::string& folder) override {
+    char buffer[PATH_MAX];
+    if (!getcwd(buffer, sizeof buffer)) return FailErrno(errno, "");
+    folder = ToWindowsPath(buffer);
+    return true;
+  }
+
+  bool SetCurrentFolder(const std::string& folder) override {
+    std::string host;
+    if (!TranslatePath(folder, host)) return false;
+    if (chdir(host.c_str()) == 0) return true;
+    struct stat facts;
+    if (errno == ENOTDIR && stat(host.c_str(), &facts) == 0) return Fail(kErrorDirectory);
+    return FailErrno(errno, host);
+  }
+
+ private:
+  static std::unique_ptr<DirectorySearch> FailSearch(uint32_t error) {
+    SetLastError(error);
+    return nullptr;
+  }
+};
+
+}  // namespace
+
+FileSystem& NativeFileSystem() {
+  static PosixFileSystem files;
+  return files;
+}
+
+}  // namespace plat::posix

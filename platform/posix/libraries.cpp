@@ -1,0 +1,224 @@
+#include <dlfcn.h>
+#include <ffi.h>
+#include <strings.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/error.h"
+#include "platform/posix/facets.h"
+#include "platform/posix/paths.h"
+
+namespace plat::posix {
+
+namespace {
+
+// KERNEL32.DLL's entry points that programs bind at run time, working on
+// this layer, with Windows' signatures.
+int32_t BuiltinSetFileAttributesA(const char* path, uint32_t attributes) {
+  return NativeFileSystem().SetAttributes(path ? path : "", attributes) ? 1 : 0;
+}
+
+uint32_t BuiltinGetFileAttributesA(const char* path) {
+  return NativeFileSystem().GetAttributes(path ? path : "");
+}
+
+uint32_t BuiltinGetLastError() { return LastError(); }
+
+struct BuiltinEntry {
+  const char* name;
+  void* address;
+};
+
+const BuiltinEntry kKernel32[] = {
+    {"SetFileAttributesA", reinterpret_cast<void*>(&BuiltinSetFileAttributesA)},
+    {"GetFileAttributesA", reinterpret_cast<void*>(&BuiltinGetFileAttributesA)},
+    {"GetLastError", reinterpret_cast<void*>(&BuiltinGetLastError)},
+};
+
+// The built-in library's handle; every other handle is its table index + 2.
+constexpr uint32_t kKernel32Handle = 1;
+
+bool IsKernel32(const std::string& name) {
+  std::string base = LastPart(name);
+  return strcasecmp(base.c_str(), "kernel32") == 0 || strcasecmp(base.c_str(), "kernel32.dll") == 0;
+}
+
+// A library loaded through this table; `loads` counts the Load calls that
+// Free has not undone yet.
+struct Library {
+  void* handle = nullptr;
+  int loads = 0;
+};
+
+// Shared objects are looked up by dlopen; Windows paths are translated first.
+std::string HostLibraryName(const std::string& name) {
+  return name.find_first_of("\\:") != std::string::npos ? ToHostPath(name) : name;
+}
+
+class PosixLibraries : public Libraries {
+ public:
+  uint32_t Load(const std::string& name) override {
+    if (IsKernel32(name)) return kKernel32Handle;
+    void* handle = dlopen(HostLibraryName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return FailLoad();
+    std::lock_guard<std::mutex> hold(lock_);
+    uint32_t id = Register(handle);
+    ++libraries_[id - 2].loads;
+    return id;
+  }
+
+  uint32_t Loaded(const std::string& name) override {
+    if (IsKernel32(name)) return kKernel32Handle;
+    void* handle = dlopen(HostLibraryName(name).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!handle) return FailLoad();
+    dlclose(handle);  // undo the reference that RTLD_NOLOAD took
+    std::lock_guard<std::mutex> hold(lock_);
+    return Register(handle);
+  }
+
+  uint32_t EntryPoint(uint32_t library, const std::string& name) override {
+    void* address = nullptr;
+    if (library == kKernel32Handle) {
+      for (const BuiltinEntry& entry : kKernel32) {
+        if (name == entry.name) address = entry.address;
+      }
+    } else {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (!Known(library)) return FailEntry(kErrorInvalidHandle);
+      address = dlsym(libraries_[library - 2].handle, name.c_str());
+    }
+    if (!address) return FailEntry(kErrorProcNotFound);
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i] == address) return static_cast<uint32_t>(i + 1);
+    }
+    entries_.push_back(address);
+    return static_cast<uint32_t>(entries_.size());
+  }
+
+  uint32_t EntryPointByOrdinal(uint32_t library, uint16_t ordinal) override {
+    return FailEntry(kErrorProcNotFound);  // shared objects export names only
+  }
+
+  bool Free(uint32_t library) override {
+    if (library == kKernel32Handle) return true;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!Known(library)) return Fail(kErrorInvalidHandle);
+    Library& entry = libraries_[library - 2];
+    if (entry.loads > 0) {
+      --entry.loads;
+      dlclose(entry.handle);
+    }
+    return true;
+  }
+
+  // The arguments are pushed last first for C and standard calls and first
+  // first for Pascal calls; either way the C view of the list is the reverse
+  // of the push order.
+  bool Call(uint32_t entry, char convention, const std::vector<CallArgument>& pushed, char result,
+            CallResult& returned) override {
+    void* address = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (entry == 0 || entry > entries_.size()) return Fail(kErrorProcNotFound);
+      address = entries_[entry - 1];
+    }
+    size_t count = pushed.size();
+    std::vector<ffi_type*> types(count);
+    std::vector<void*> values(count);
+    std::vector<int32_t> integers(count);
+    std::vector<const char*> pointers(count);
+    std::vector<double> doubles(count);
+    std::vector<float> floats(count);
+    for (size_t i = 0; i < count; ++i) {
+      const CallArgument& argument = pushed[count - 1 - i];
+      switch (argument.kind) {
+        case CallArgument::Kind::kInt32:
+          integers[i] = static_cast<int32_t>(argument.int32);
+          types[i] = &ffi_type_sint32;
+          values[i] = &integers[i];
+          break;
+        case CallArgument::Kind::kPointer:
+          pointers[i] = argument.pointer;
+          types[i] = &ffi_type_pointer;
+          values[i] = &pointers[i];
+          break;
+        case CallArgument::Kind::kDouble:
+          doubles[i] = argument.real;
+          types[i] = &ffi_type_double;
+          values[i] = &doubles[i];
+          break;
+        case CallArgument::Kind::kFloat:
+          floats[i] = static_cast<float>(argument.real);
+          types[i] = &ffi_type_float;
+          values[i] = &floats[i];
+          break;
+      }
+    }
+    ffi_type* resultType = result == 'V'   ? &ffi_type_void
+                           : result == 'D' ? &ffi_type_double
+                           : result == 'F' ? &ffi_type_float
+                           : result == 'S' ? &ffi_type_pointer
+                                           : &ffi_type_sint32;
+    ffi_cif cif;
+    if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, static_cast<unsigned>(count), resultType, types.data()) !=
+        FFI_OK) {
+      return Fail(kErrorInvalidParameter);
+    }
+    // Large enough and aligned for every result type; small integers widen to ffi_arg.
+    union {
+      ffi_arg integer;
+      void* pointer;
+      double real;
+      float single;
+    } value = {};
+    ffi_call(&cif, FFI_FN(address), &value, values.data());
+    returned = {};
+    switch (result) {
+      case 'V': break;
+      case 'D': returned.real = value.real; break;
+      case 'F': returned.real = value.single; break;
+      case 'S': returned.integer = reinterpret_cast<uintptr_t>(value.pointer); break;
+      // The 32 bits of the integer register, as an i686 caller sees them.
+      default: returned.integer = static_cast<uint32_t>(static_cast<int32_t>(value.integer)); break;
+    }
+    return true;
+  }
+
+ private:
+  static uint32_t FailLoad() {
+    SetLastError(kErrorModNotFound);
+    return 0;
+  }
+  static uint32_t FailEntry(uint32_t error) {
+    SetLastError(error);
+    return 0;
+  }
+
+  bool Known(uint32_t library) const { return library >= 2 && library - 2 < libraries_.size(); }
+
+  uint32_t Register(void* handle) {
+    for (size_t i = 0; i < libraries_.size(); ++i) {
+      if (libraries_[i].handle == handle) return static_cast<uint32_t>(i + 2);
+    }
+    libraries_.push_back({handle, 0});
+    return static_cast<uint32_t>(libraries_.size() + 1);
+  }
+
+  std::mutex lock_;
+  std::vector<Library> libraries_;
+  std::vector<void*> entries_;
+};
+
+}  // namespace
+
+Libraries& NativeLibraries() {
+  static PosixLibraries libraries;
+  return libraries;
+}
+
+}  // namespace plat::posix
