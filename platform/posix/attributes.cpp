@@ -70,6 +70,18 @@ std::optional<DosAttrib> ReadStoredAttributes(int fd) {
   return Decode(fgetxattr(fd, kXattrName, value, sizeof value), value);
 }
 
+std::optional<std::string> ReadDosAttribValue(const std::string& hostPath) {
+  char value[kMaxValue];
+  ssize_t length = getxattr(hostPath.c_str(), kXattrName, value, sizeof value);
+  if (length < 0) return std::nullopt;
+  return std::string(value, static_cast<size_t>(length));
+}
+
+bool WriteDosAttribValue(const std::string& hostPath, const std::string& value) {
+  return setxattr(hostPath.c_str(), kXattrName, value.data(), value.size(), 0) == 0 ||
+         FailErrno(errno, hostPath);
+}
+
 bool WriteStoredAttributes(const std::string& hostPath, uint32_t attrib) {
   return Write(-1, hostPath, attrib);
 }

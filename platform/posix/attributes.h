@@ -35,6 +35,11 @@ inline uint32_t StoredBits(const std::optional<DosAttrib>& stored) {
   return stored ? stored->attrib & kSettableAttributes : 0;
 }
 
+// The raw user.DOSATTRIB value of a file (following links); nullopt when it
+// has none. And storing one as it is; false with the last error set.
+std::optional<std::string> ReadDosAttribValue(const std::string& hostPath);
+bool WriteDosAttribValue(const std::string& hostPath, const std::string& value);
+
 // True for a name that reports hidden by itself: ".x", not "." or "..".
 bool IsHiddenName(std::string_view name);
 
