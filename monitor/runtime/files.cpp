@@ -80,12 +80,6 @@ bool AnyEntryMatches(const std::string& pattern) {
   return Os().files.FindFirst(pattern, first) != nullptr;
 }
 
-std::string InFolder(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  char last = folder.back();
-  return last == '\\' || last == '/' || last == ':' ? folder + name : folder + "\\" + name;
-}
-
 }  // namespace
 
 std::string AttributeLetters(uint32_t attributes) {
@@ -98,20 +92,7 @@ std::string AttributeLetters(uint32_t attributes) {
 
 bool FILE(const Value& name, Here caller) {
   Activation self("FILE", caller);
-  if (!name.IsText()) return false;
-  const std::string& text = name.Text();
-  if (internal::FolderPartLength(text) > 0) return AnyEntryMatches(text);
-  const internal::Settings& settings = internal::S().settings;
-  if (AnyEntryMatches(InFolder(settings.defaultFolder, text))) return true;
-  const std::string& path = settings.searchPath;
-  for (size_t start = 0; start < path.size();) {
-    size_t end = path.find_first_of(";,", start);
-    if (end == std::string::npos) end = path.size();
-    std::string folder = path.substr(start, end - start);
-    if (!folder.empty() && AnyEntryMatches(InFolder(folder, text))) return true;
-    start = end + 1;
-  }
-  return false;
+  return name.IsText() && AnyEntryMatches(name.Text());
 }
 
 Value FERASE(const Value& name, Here caller) {

@@ -10,9 +10,8 @@ namespace rt {
 // The five fields of a DIRECTORY entry, 0-based.
 enum EntryField { kEntryName, kEntrySize, kEntryDate, kEntryTime, kEntryAttributes };
 
-// True when a directory search for `name` (wildcards allowed) finds any entry:
-// files of every attribute and folders count. A name without a folder is
-// looked for in the DEFAULT_FOLDER, then in each folder of the SEARCH_PATH.
+// True when a directory search for `name` (wildcards allowed, relative to the
+// current folder) finds any entry: files of every attribute and folders count.
 bool FILE(const Value& name, Here caller = Here::current());
 
 // Deletes a file: 0 when deleted, -1 otherwise (missing, read-only, held

@@ -19,8 +19,6 @@ struct Settings {
   std::string alternateName;  // as SET was given it; empty: none
   bool eofMark = true;
   std::string dateFormat = "mm/dd/yy";
-  std::string defaultFolder;
-  std::string searchPath;
 };
 
 struct State {

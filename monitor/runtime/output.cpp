@@ -54,17 +54,12 @@ namespace {
 constexpr int kCreateSubcode = 2013;
 constexpr size_t kMaxAlternateName = 255;
 
-bool EndsWithSeparator(const std::string& folder) {
-  char last = folder.back();
-  return last == '\\' || last == '/' || last == ':';
-}
-
-// The name with the default folder when it has none and ".txt" when it has
-// no extension. A dot that leads the base name does not start an extension.
+// The name with ".txt" when it has no extension. A dot that leads the base
+// name does not start an extension. A name without a folder stays relative
+// to the current folder.
 std::string CompleteName(const std::string& name) {
   size_t folderLength = internal::FolderPartLength(name);
-  std::string folder =
-      folderLength == 0 ? S().settings.defaultFolder : name.substr(0, folderLength);
+  std::string folder = name.substr(0, folderLength);
   std::string rest = name.substr(folderLength);
   size_t dot = rest.rfind('.');
   std::string extension = ".txt";
@@ -72,7 +67,6 @@ std::string CompleteName(const std::string& name) {
     extension = rest.substr(dot);
     rest.resize(dot);
   }
-  if (!folder.empty() && !EndsWithSeparator(folder)) folder += '\\';
   return folder + rest + extension;
 }
 
@@ -142,10 +136,6 @@ Value CurrentSetting(int setting) {
   switch (setting) {
     case DATE_FORMAT:
       return settings.dateFormat;
-    case SEARCH_PATH:
-      return settings.searchPath;
-    case DEFAULT_FOLDER:
-      return settings.defaultFolder;
     case CONSOLE_OUTPUT:
       return settings.consoleOutput;
     case ALTERNATE_OUTPUT:
@@ -182,12 +172,6 @@ Value SET(int setting, const Value& value, const Value& append, Here caller) {
   switch (setting) {
     case DATE_FORMAT:
       if (value.IsText()) settings.dateFormat = value.Text();
-      break;
-    case SEARCH_PATH:
-      if (value.IsText()) settings.searchPath = value.Text();
-      break;
-    case DEFAULT_FOLDER:
-      if (value.IsText()) settings.defaultFolder = value.Text();
       break;
     case CONSOLE_OUTPUT:
       settings.consoleOutput = SwitchValue(value);

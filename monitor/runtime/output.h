@@ -28,13 +28,13 @@ Value SET(int setting, Here caller = Here::current());
 // - CONSOLE_OUTPUT, ALTERNATE_OUTPUT, EOF_MARK: a logical, or a text that is
 //   true when it begins with "ON" in any letter case; anything else is false.
 // - ALTERNATE_FILE: closes the open file (end mark first), then opens the
-//   named one: the name gets ".txt" when it has no extension and the
-//   DEFAULT_FOLDER when it has no folder. With `append` false (or absent) the
+//   named one, with ".txt" added when it has no extension (a name without a
+//   folder is in the current folder). With `append` false (or absent) the
 //   file is created anew, shared with nobody while open; with `append` true an
 //   existing file is continued, over its end mark. NIL or the empty text
 //   leave no file open. A file that cannot be opened raises the "TERM" create
 //   error 20/2013; a handler result of true tries again.
-// - DATE_FORMAT, DEFAULT_FOLDER, SEARCH_PATH: a text.
+// - DATE_FORMAT: a text.
 Value SET(int setting, const Value& value, const Value& append = NIL, Here caller = Here::current());
 
 // Writes CR LF, then the text form of each value, separated by one space, to

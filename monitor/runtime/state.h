@@ -13,8 +13,6 @@ namespace rt {
 
 // Numbers of the settings that SET reads and changes.
 inline constexpr int DATE_FORMAT = 4;       // text, "mm/dd/yy"
-inline constexpr int SEARCH_PATH = 6;       // text, folders separated by ";" or ","; empty
-inline constexpr int DEFAULT_FOLDER = 7;    // text, the folder of names without one; empty
 inline constexpr int CONSOLE_OUTPUT = 17;   // logical, true
 inline constexpr int ALTERNATE_OUTPUT = 18; // logical, false
 inline constexpr int ALTERNATE_FILE = 19;   // text, the alternate output file; none

@@ -41,19 +41,6 @@ TEST_F(FilesTest, FileFindsEveryKindOfEntry) {
   test.platform.files.SetAttributes("READONLY.SYS", plat::kAttrNormal);
 }
 
-TEST_F(FilesTest, FileLooksInTheDefaultFolderThenTheSearchPath) {
-  support::MakeFolders("one");
-  support::MakeFolders("two");
-  MakeFile("two\\found.txt", 0);
-  EXPECT_FALSE(rt::FILE("found.txt"));
-  rt::SET(rt::SEARCH_PATH, "one;two");
-  EXPECT_TRUE(rt::FILE("found.txt"));
-  rt::SET(rt::SEARCH_PATH, "");
-  rt::SET(rt::DEFAULT_FOLDER, "two\\");
-  EXPECT_TRUE(rt::FILE("found.txt"));
-  EXPECT_FALSE(rt::FILE(".\\found.txt"));  // a name with a folder is taken as given
-}
-
 TEST_F(FilesTest, FeraseDeletesFilesOnly) {
   MakeFile("QZBACKUP.ERR", 0, "old");
   EXPECT_EQ(rt::FERASE("QZBACKUP.ERR"), Value(0));

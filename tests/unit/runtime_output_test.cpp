@@ -39,8 +39,9 @@ TEST_F(OutputTest, TextsAreWrittenByteForByte) {
 }
 
 TEST_F(OutputTest, ASetAndClearedFileHoldsOnlyTheEndMark) {
-  rt::SET(rt::ALTERNATE_FILE, "QZBACKUP.TST", false);
-  rt::SET(rt::ALTERNATE_FILE, rt::NIL);
+  EXPECT_EQ(rt::SET(rt::ALTERNATE_FILE, rt::NIL), Value(""));  // nothing open: nothing changes
+  EXPECT_EQ(rt::SET(rt::ALTERNATE_FILE, "QZBACKUP.TST", false), Value(""));
+  EXPECT_EQ(rt::SET(rt::ALTERNATE_FILE, rt::NIL), Value("QZBACKUP.TST"));
   EXPECT_EQ(support::ReadBytes("QZBACKUP.TST"), "\x1A");
   EXPECT_NE(Attributes("QZBACKUP.TST") & plat::kAttrArchive, 0u);
 }
@@ -56,15 +57,6 @@ TEST_F(OutputTest, ANewFileReplacesAnOlderLongerOne) {
   rt::QOUT("TWO");
   rt::SET(rt::ALTERNATE_FILE, "");
   EXPECT_EQ(support::ReadBytes("QZBACKUP.ERR"), "\r\nTWO\x1A");
-}
-
-TEST_F(OutputTest, SettingTheFileGivesThePreviousName) {
-  EXPECT_EQ(rt::SET(rt::ALTERNATE_FILE, rt::NIL), Value(""));
-  EXPECT_EQ(rt::SET(rt::ALTERNATE_FILE, "first.log"), Value(""));
-  EXPECT_EQ(rt::SET(rt::ALTERNATE_FILE, "second"), Value("first.log"));
-  EXPECT_EQ(rt::SET(rt::ALTERNATE_FILE, ""), Value("second"));
-  EXPECT_EQ(support::ReadBytes("first.log"), "\x1A");
-  EXPECT_EQ(support::ReadBytes("second.txt"), "\x1A");
 }
 
 TEST_F(OutputTest, SwitchesTakeLogicalsOrTextsBeginningWithOn) {
@@ -97,23 +89,18 @@ TEST_F(OutputTest, OutputReachesOnlyActiveOutputs) {
   EXPECT_EQ(support::ReadBytes("a.log"), "\r\none          2 .T.\x1A");
 }
 
-TEST_F(OutputTest, NamesAreCompletedWithTxtAndTheDefaultFolder) {
+TEST_F(OutputTest, NamesWithoutExtensionGetTxt) {
   support::MakeFolders("UTILS\\QZBACKUP");
   support::MakeFolders("dir.x");
-  support::MakeFolders("deflt");
   rt::SET(rt::ALTERNATE_FILE, "UTILS\\QZBACKUP\\QZBACKUP");
   rt::SET(rt::ALTERNATE_FILE, "dir.x\\plain");
   rt::SET(rt::ALTERNATE_FILE, ".profile");
   rt::SET(rt::ALTERNATE_FILE, "dir.x/slashed.log");
-  rt::SET(rt::DEFAULT_FOLDER, "deflt");
-  rt::SET(rt::ALTERNATE_FILE, "inside.log");
   rt::SET(rt::ALTERNATE_FILE, rt::NIL);
   EXPECT_TRUE(support::Exists("UTILS\\QZBACKUP\\QZBACKUP.txt"));
   EXPECT_TRUE(support::Exists("dir.x\\plain.txt"));
   EXPECT_TRUE(support::Exists(".profile.txt"));
   EXPECT_TRUE(support::Exists("dir.x\\slashed.log"));
-  EXPECT_TRUE(support::Exists("deflt\\inside.log"));
-  EXPECT_FALSE(support::Exists("inside.log"));
 }
 
 TEST_F(OutputTest, AppendingContinuesOverTheEndMark) {
@@ -133,12 +120,6 @@ TEST_F(OutputTest, AppendingContinuesOverTheEndMark) {
   rt::SET(rt::ALTERNATE_FILE, rt::NIL);
   EXPECT_EQ(support::ReadBytes("bare.txt"), "bare\r\nmore\x1A");
   EXPECT_EQ(support::ReadBytes("new.txt"), "\r\nfresh\x1A");
-}
-
-TEST_F(OutputTest, TheEndMarkCanBeSwitchedOff) {
-  rt::SET(rt::EOF_MARK, false);
-  WriteStatusLine("plain.txt", "x");
-  EXPECT_EQ(support::ReadBytes("plain.txt"), "\r\nx");
 }
 
 TEST_F(OutputTest, NobodyElseCanOpenTheFileWhileItIsOpen) {
@@ -174,13 +155,15 @@ TEST_F(OutputTest, AFileThatCannotBeCreatedRaisesTheCreateError) {
   EXPECT_FALSE(support::Exists("UTILS\\QZBACKUP\\QZBACKUP.txt"));
 }
 
-TEST_F(OutputTest, AFolderInTheWayIsAccessDenied) {
+TEST_F(OutputTest, TheCreateErrorCarriesTheSystemError) {
   RecordErrors(false);
   support::MakeFolders("QZBACKUP.TST");
-  rt::SET(rt::ALTERNATE_FILE, "QZBACKUP.TST", false);
-  ASSERT_EQ(raised.size(), 1u);
+  rt::SET(rt::ALTERNATE_FILE, "QZBACKUP.TST", false);       // a folder in the way
+  rt::SET(rt::ALTERNATE_FILE, std::string(252, 'n'), false);  // 256 characters with ".txt"
+  ASSERT_EQ(raised.size(), 2u);
   EXPECT_EQ(raised[0].osCode, plat::kErrorAccessDenied);
   EXPECT_EQ(raised[0].operation, "QZBACKUP.TST");
+  EXPECT_EQ(raised[1].osCode, plat::kErrorFilenameTooLong);
 }
 
 TEST_F(OutputTest, AReadOnlyFileIsAccessDenied) {
@@ -207,15 +190,6 @@ TEST_F(OutputTest, AHandlerThatAnswersTrueRetriesTheCreate) {
   WriteStatusLine("late\\status.txt", "made on the second try");
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(support::ReadBytes("late\\status.txt"), "\r\nmade on the second try\x1A");
-}
-
-TEST_F(OutputTest, ANameOfMoreThan255CharactersIsAFailedCreate) {
-  RecordErrors(false);
-  std::string name(252, 'n');
-  rt::SET(rt::ALTERNATE_FILE, name, false);  // 256 with ".txt"
-  ASSERT_EQ(raised.size(), 1u);
-  EXPECT_EQ(raised[0].osCode, plat::kErrorFilenameTooLong);
-  EXPECT_EQ(raised[0].operation, name + ".txt");
 }
 
 }  // namespace

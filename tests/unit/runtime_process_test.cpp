@@ -71,37 +71,26 @@ TEST_F(ProcessTest, GettickcountIsSigned32Bits) {
   EXPECT_EQ(rt::GETTICKCOUNT(), Value(0));
 }
 
-TEST_F(ProcessTest, CollectgarbageLeavesReachableValuesAlone) {
-  Value listing = rt::Array{rt::Array{"a.txt", 1}, rt::Array{"b.txt", 2}};
-  rt::COLLECTGARBAGE();
-  rt::COLLECTGARBAGE();
-  ASSERT_EQ(listing.Elements().size(), 2u);
-  EXPECT_EQ(listing.Elements()[1].Elements()[0], Value("b.txt"));
-}
-
-TEST_F(ProcessTest, MessageboxWithoutOwnerOrFlags) {
-  test.ui.answer = 1;
+TEST_F(ProcessTest, MessageboxArgumentRules) {
   std::string text = "Please see UTILS\\QZBACKUP\\README.TXT for details\r\n\r\n"
                      "Note: This is NOT backup software";
   EXPECT_EQ(rt::MESSAGEBOX(rt::NIL, text, "Varnolet - Backup monitor"), Value(1));
-  ASSERT_EQ(test.ui.shown.size(), 1u);
+  test.ui.answer = 7;
+  EXPECT_EQ(rt::MESSAGEBOX(0x1234, 42, rt::NIL, 0x10034), Value(7));
+  rt::MESSAGEBOX("not a window", "t", "c", "16");
+  ASSERT_EQ(test.ui.shown.size(), 3u);
+  // No owner, the text unchanged, an OK button without an icon.
   EXPECT_EQ(test.ui.shown[0].owner, 0u);
   EXPECT_EQ(test.ui.shown[0].text, text);
   EXPECT_EQ(test.ui.shown[0].caption, "Varnolet - Backup monitor");
   EXPECT_EQ(test.ui.shown[0].style, 0u);
-}
-
-TEST_F(ProcessTest, MessageboxArgumentRules) {
-  test.ui.answer = 7;
-  EXPECT_EQ(rt::MESSAGEBOX(0x1234, 42, rt::NIL, 0x10034), Value(7));
-  ASSERT_EQ(test.ui.shown.size(), 1u);
-  EXPECT_EQ(test.ui.shown[0].owner, 0x1234u);
-  EXPECT_EQ(test.ui.shown[0].text, "Bad Parameter");
-  EXPECT_EQ(test.ui.shown[0].caption, "Bad Parameter");
-  EXPECT_EQ(test.ui.shown[0].style, 0x34u);
-  rt::MESSAGEBOX("not a window", "t", "c", "16");
-  EXPECT_EQ(test.ui.shown[1].owner, 0u);
-  EXPECT_EQ(test.ui.shown[1].style, 0u);
+  // A number owns it; texts that are not texts; the low 16 bits of the flags.
+  EXPECT_EQ(test.ui.shown[1].owner, 0x1234u);
+  EXPECT_EQ(test.ui.shown[1].text, "Bad Parameter");
+  EXPECT_EQ(test.ui.shown[1].caption, "Bad Parameter");
+  EXPECT_EQ(test.ui.shown[1].style, 0x34u);
+  EXPECT_EQ(test.ui.shown[2].owner, 0u);
+  EXPECT_EQ(test.ui.shown[2].style, 0u);
 }
 
 }  // namespace

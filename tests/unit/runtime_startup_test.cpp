@@ -52,16 +52,6 @@ TEST(CommandLineTest, KeepsTheFirstNineteenWords) {
   EXPECT_EQ(rt::SplitCommandLine("QZBACKUP.EXE //X" + line.substr(12)), first);
 }
 
-TEST(ParametersTest, MissingParametersAreNil) {
-  rt::Parameters parameters({"job", "FULL"});
-  EXPECT_EQ(rt::PCOUNT(parameters), 2);
-  EXPECT_EQ(parameters[1], Value("job"));
-  EXPECT_EQ(parameters[2], Value("FULL"));
-  EXPECT_TRUE(parameters[3].IsNil());
-  EXPECT_TRUE(parameters[7].IsNil());
-  EXPECT_TRUE(parameters[0].IsNil());
-}
-
 // The platform with a command line of the test's choosing.
 class GivenCommandLine : public plat::SystemInfo {
  public:
@@ -140,7 +130,7 @@ TEST_F(StartTest, MainGetsTheWordsAfterErrorSys) {
 TEST_F(StartTest, AnEmptyCommandLineGivesNoParameters) {
   EXPECT_EQ(Start(RecordingErrorSys, RecordingMain), 0);
   EXPECT_EQ(seen.count, 0);
-  EXPECT_EQ(seen.parameters, std::vector<Value>(7));
+  EXPECT_EQ(seen.parameters, std::vector<Value>(7));  // all NIL
 }
 
 void QuittingRoutine(rt::Here caller = rt::Here::current()) {
@@ -270,25 +260,6 @@ TEST_F(RuntimeTest, ProcnameAndProclineReadTheActivations) {
   EXPECT_EQ(rt::PROCNAME(2), Value(""));
   EXPECT_EQ(rt::PROCLINE(2), Value(0));
   EXPECT_EQ(rt::PROCNAME(-1), Value(""));
-}
-
-TEST_F(RuntimeTest, ABlockRunsInAnEvalLevelWithTheLineItWasMadeOn) {
-  rt::Activation outer("OUTER");
-  const uint32_t madeLine = __LINE__ + 1;
-  rt::Block block([](rt::Arguments) { return Value(rt::Array{rt::PROCNAME(0), rt::PROCLINE(0)}); });
-  Value inside = block.Evaluate({});
-  EXPECT_EQ(inside.Elements()[0], Value("__EVAL"));
-  EXPECT_EQ(inside.Elements()[1], Value(madeLine));
-  EXPECT_EQ(rt::PROCNAME(0), Value("OUTER"));
-}
-
-TEST_F(RuntimeTest, ErrorblockInstallsOnlyCodeBlocks) {
-  EXPECT_TRUE(rt::ERRORBLOCK().IsNil());
-  rt::Block first([](rt::Arguments) { return Value(1); });
-  EXPECT_TRUE(rt::ERRORBLOCK(first).IsNil());
-  EXPECT_TRUE(rt::ERRORBLOCK("not a block").IsBlock());
-  Value current = rt::ERRORBLOCK(rt::Block([](rt::Arguments) { return Value(2); }));
-  EXPECT_EQ(current.AsBlock()->Evaluate({}), Value(1));
 }
 
 }  // namespace
