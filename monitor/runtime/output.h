@@ -35,7 +35,8 @@ Value SET(int setting, Here caller = Here::current());
 //   leave no file open. A file that cannot be opened raises the "TERM" create
 //   error 20/2013; a handler result of true tries again.
 // - DATE_FORMAT: a text.
-Value SET(int setting, const Value& value, const Value& append = NIL, Here caller = Here::current());
+Value SET(int setting, const Value& value, const Value& append = NIL,
+          Here caller = Here::current());
 
 // Writes CR LF, then the text form of each value, separated by one space, to
 // the console when CONSOLE_OUTPUT is on and to the alternate file when

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "monitor/runtime/value.h"
 #include "platform/platform.h"

@@ -125,9 +125,8 @@ TEST_F(ReportTest, ATestFileThatCannotBeCreatedIsReportedWithItsTrace) {
   EXPECT_EQ(lines[0], "RUNTIME ERROR");
   EXPECT_EQ(lines[1], "");
   std::smatch trace;
-  ASSERT_TRUE(std::regex_match(lines[2], trace,
-                               std::regex(R"(Called from: __EVAL\(([1-9][0-9]*)\) SET\(0\) MAIN\(([0-9]+)\) )")))
-      << lines[2];
+  const std::regex kTrace(R"(Called from: __EVAL\(([1-9][0-9]*)\) SET\(0\) MAIN\(([0-9]+)\) )");
+  ASSERT_TRUE(std::regex_match(lines[2], trace, kTrace)) << lines[2];
   EXPECT_EQ(trace[2], std::to_string(kTestFileLine));
   EXPECT_EQ(lines[3], "Main system: 20 - Create error");
   EXPECT_EQ(lines[4], "Sub-System: 2013 - TERM");
@@ -154,9 +153,9 @@ TEST_F(ReportTest, AnArgumentErrorIsReportedLikeAnyOther) {
   EXPECT_TRUE(steps.empty());
   std::vector<std::string> lines = Lines(Report());
   ASSERT_EQ(lines.size(), 7u);
-  EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(Called from: __EVAL\([0-9]+\) VAL\(0\) MAIN\()" +
-                                                    std::to_string(kValLine) + R"(\) )")))
-      << lines[2];
+  const std::regex kTrace(R"(Called from: __EVAL\([0-9]+\) VAL\(0\) MAIN\()" +
+                          std::to_string(kValLine) + R"(\) )");
+  EXPECT_TRUE(std::regex_match(lines[2], kTrace)) << lines[2];
   EXPECT_EQ(lines[3], "Main system: 1 - Argument error");
   EXPECT_EQ(lines[4], "Sub-System: 1098 - BASE");
   EXPECT_EQ(lines[5], "O/S code: 0");

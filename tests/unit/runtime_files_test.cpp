@@ -134,7 +134,8 @@ TEST_F(FilesTest, DirectoryWithDListsVisibleFilesAndFolders) {
   MakeFile("list\\d-readonly.txt", plat::kAttrReadOnly | plat::kAttrArchive, "1");
   support::MakeFolders("list\\e-folder");
   support::MakeFolders("list\\f-hidden-folder");
-  test.platform.files.SetAttributes("list\\f-hidden-folder", plat::kAttrHidden | plat::kAttrDirectory);
+  test.platform.files.SetAttributes("list\\f-hidden-folder",
+                                    plat::kAttrHidden | plat::kAttrDirectory);
   MakeFile("list\\g-after.txt", plat::kAttrArchive);
 
   std::map<std::string, rt::Array> entries = ByName(rt::DIRECTORY("list\\*.*", "D"));
@@ -175,7 +176,8 @@ TEST_F(FilesTest, DirectoryEntriesCarryLocalDateAndTime) {
   std::map<std::string, rt::Array> entries = ByName(rt::DIRECTORY("dated.txt"));
   ASSERT_EQ(entries.size(), 1u);
   const rt::Array& entry = entries["dated.txt"];
-  EXPECT_EQ(entry[rt::kEntryDate], Value(rt::Date::FromCalendar(local.year, local.month, local.day)));
+  EXPECT_EQ(entry[rt::kEntryDate],
+            Value(rt::Date::FromCalendar(local.year, local.month, local.day)));
   EXPECT_EQ(entry[rt::kEntryTime], Value(time));
 }
 

@@ -219,7 +219,8 @@ class SetFileAttributesTest : public RuntimeTest {
 
 TEST_F(SetFileAttributesTest, GivesAFileTheArchiveAttributeAlone) {
   support::WriteBytes("hidden.txt", "x");
-  ASSERT_TRUE(test.platform.files.SetAttributes("hidden.txt", plat::kAttrHidden | plat::kAttrSystem));
+  ASSERT_TRUE(
+      test.platform.files.SetAttributes("hidden.txt", plat::kAttrHidden | plat::kAttrSystem));
   EXPECT_EQ(rt::CALLDLL(bound, {"hidden.txt", 32}), Value(true));
   EXPECT_EQ(test.platform.files.GetAttributes("hidden.txt"), plat::kAttrArchive);
   EXPECT_EQ(rt::CALLDLL(bound, {"missing.txt", 32}), Value(false));
@@ -240,7 +241,8 @@ TEST_F(SetFileAttributesTest, IsFoundAmongTheSystemLibraries) {
   EXPECT_NE(rt::PROCADDRESS(rt::NIL, "SetFileAttributesA"), Value(0));
   EXPECT_EQ(rt::PROCADDRESS(rt::NIL, "NoSuchFunctionAnywhere"), Value(0));
   EXPECT_EQ(rt::PROCADDRESS(rt::NIL, rt::NIL), Value(0));
-  Value searched = rt::GETPROCADDRESS(rt::NIL, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
+  Value searched =
+      rt::GETPROCADDRESS(rt::NIL, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
   ASSERT_TRUE(searched.IsText());
   EXPECT_EQ(searched.Text().substr(4), "SBSL");
   support::WriteBytes("found.txt", "x");

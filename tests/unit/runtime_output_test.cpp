@@ -124,7 +124,8 @@ TEST_F(OutputTest, AppendingContinuesOverTheEndMark) {
 
 TEST_F(OutputTest, NobodyElseCanOpenTheFileWhileItIsOpen) {
   rt::SET(rt::ALTERNATE_FILE, "held.txt", false);
-  auto other = test.platform.files.Open("held.txt", plat::kRead, plat::kShareRead | plat::kShareWrite,
+  auto other = test.platform.files.Open("held.txt", plat::kRead,
+                                        plat::kShareRead | plat::kShareWrite,
                                         plat::Disposition::kOpenExisting);
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(plat::LastError(), plat::kErrorSharingViolation);

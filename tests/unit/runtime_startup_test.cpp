@@ -235,7 +235,8 @@ int RunTool(const std::string& tool, const std::string& errors) {
 TEST_F(StartTest, TheNinthNestedErrorEndsTheProgramWithExitCode1) {
   EXPECT_EQ(RunTool("rt_error_loop", "errors.txt"), 1);
   std::string text = support::ReadBytes("errors.txt");
-  const std::string head = "\r\nUnrecoverable error 9003: Too many recursive error handler calls\r\n";
+  const std::string head =
+      "\r\nUnrecoverable error 9003: Too many recursive error handler calls\r\n";
   ASSERT_EQ(text.substr(0, head.size()), head);
   // Eight handlers were running: each shows as __EVAL above the SET it failed in.
   size_t handlers = 0;
