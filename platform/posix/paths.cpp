@@ -88,8 +88,14 @@ struct Mount {
   std::string windows;
 };
 
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// A drive or share is found both by its entry's own path and by its target.
 void AddMount(std::vector<Mount>& mounts, const std::string& entry, const std::string& windows) {
-  mounts.push_back({entry, windows});
+  mounts.push_back({WithoutTrailingSlashes(entry), windows});
   std::string real = RealPath(entry);
   if (!real.empty() && real != entry) mounts.push_back({real, windows});
 }
@@ -181,17 +187,14 @@ std::string ToHostPath(const std::string& windowsPath) {
 std::string ToWindowsPath(const std::string& hostPath) {
   std::string path = hostPath;
   if (path.empty() || path[0] != '/') path = CurrentHostFolder() + "/" + path;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  path = WithoutTrailingSlashes(path);
+  std::vector<Mount> mounts = Mounts();
   const Mount* best = nullptr;
-  for (const Mount& mount : Mounts()) {
-    std::string folder = mount.host;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (Inside(path, folder) && (!best || folder.size() > best->host.size())) best = &mount;
+  for (const Mount& mount : mounts) {
+    if (Inside(path, mount.host) && (!best || mount.host.size() > best->host.size())) best = &mount;
   }
   if (!best) return Backslashed(path);
-  std::string folder = best->host;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  std::string rest = folder == "/" ? path : path.substr(folder.size());
+  std::string rest = best->host == "/" ? path : path.substr(best->host.size());
   if (rest.empty()) return best->windows + (HasDrive(best->windows) ? "\\" : "");
   return best->windows + Backslashed(rest);
 }

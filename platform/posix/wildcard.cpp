@@ -13,7 +13,7 @@ constexpr char kDosDot = '"';   // a dot, or nothing at the end of the name
 
 // Stands for one pattern character: a wildcard or a literal byte.
 struct Token {
-  char kind;  // '*', '?' (unused after translation), kDosStar, kDosQm, kDosDot, or 0 for a literal
+  char kind;  // '*', kDosStar, kDosQm, kDosDot, or 0 for a literal byte
   char literal;
 };
 
