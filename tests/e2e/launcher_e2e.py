@@ -95,7 +95,7 @@ class EverydayStartTest(LauncherCase):
         self.box.launcher()
         old_identity = self.box.identity()
         old_folder = self.box.drive_c("C:\\_$MERIXA\\" + old_identity + "\\")
-        with open(os.path.join(old_folder, "PURCHASE.INI"), "w") as f:
+        with open(os.path.join(old_folder, "PURCHASE.INI"), "w", newline="") as f:
             f.write("[USER]\r\nPRINTER=2\r\n")
         qzsandbox.write_attributes(self.box.path(qzsandbox.RIGHTS_MARKER), qzsandbox.ARCHIVE)
         self.box.launcher()
@@ -104,7 +104,7 @@ class EverydayStartTest(LauncherCase):
         self.assertEqual(new_identity[:8], old_identity[:8])
         with open(self.box.path(qzsandbox.PREVIOUS_IDENTITY)) as f:
             self.assertEqual(f.read(), old_identity)
-        with open(self.local("PURCHASE.INI")) as f:
+        with open(self.local("PURCHASE.INI"), newline="") as f:
             self.assertEqual(f.read(), "[USER]\r\nPRINTER=2\r\n")
         self.assertTrue(os.path.isdir(old_folder))
 

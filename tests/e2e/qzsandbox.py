@@ -93,8 +93,15 @@ class Sandbox:
             f.write(user_name())
 
     def run(self, program, *args, cwd=None, timeout=120):
-        return subprocess.run([program, *args], cwd=cwd or self.root, env=self.env,
-                              capture_output=True, timeout=timeout)
+        # Output goes to files, not pipes: the programs started by the program
+        # inherit its standard streams and may outlive it.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run([program, *args], cwd=cwd or self.root, env=self.env,
+                                    stdout=out, stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            result.stdout, result.stderr = out.read(), err.read()
+        return result
 
     def launcher(self, *args, cwd=None, timeout=120):
         """Runs the root's QZSTART.EXE; its exit code must be 0 whatever happened."""

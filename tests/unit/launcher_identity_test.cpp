@@ -223,7 +223,8 @@ TEST_F(IdentityTest, OtherFoldersAreUsedUnchangedAndGetNoSettings) {
 
 TEST_F(IdentityTest, DefaultFolderIsRecognisedInAnyLetterCase) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
-  EXPECT_EQ(Prepare("c:\\_$merixa\\"), "c:\\_$merixa\\" + Identity() + "\\");
+  std::string extended = Prepare("c:\\_$merixa\\");
+  EXPECT_EQ(extended, "c:\\_$merixa\\" + Identity() + "\\");
 }
 
 TEST_F(IdentityTest, LegacySettingsMoveIntoTheFirstDefaultFolder) {
