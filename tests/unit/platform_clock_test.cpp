@@ -24,6 +24,11 @@ TEST(Clock, DosDateAndTimeCoverTheFatRange) {
   ASSERT_TRUE(Clock().ToDosDateTime(At(50402, 23, 59, 59), date, time));  // 2107-12-31
   EXPECT_EQ(date, (127 << 9) | (12 << 5) | 31);
   EXPECT_EQ(time, (23 << 11) | (59 << 5) | 29);
+}
+
+TEST(Clock, DosDateAndTimeRefuseYearsOutsideTheFatRange) {
+  if (support::RunningUnderWine()) GTEST_SKIP() << "wine converts years after 2107";
+  uint16_t date = 0, time = 0;
   EXPECT_FALSE(Clock().ToDosDateTime(At(3651, 23, 59, 59), date, time));  // 1979-12-31
   EXPECT_FALSE(Clock().ToDosDateTime(At(50403, 0, 0, 0), date, time));   // 2108-01-01
   EXPECT_FALSE(Clock().ToDosDateTime(0, date, time));
@@ -48,7 +53,11 @@ TEST(Clock, TickCountMovesWithSleep) {
   uint32_t start = Clock().TickCount();
   Clock().Sleep(50);
   uint32_t elapsed = Clock().TickCount() - start;
+#ifdef _WIN32
+  EXPECT_GE(elapsed, 50u - 16u);  // Windows' tick moves in steps of about 16 ms
+#else
   EXPECT_GE(elapsed, 50u);
+#endif
   EXPECT_LT(elapsed, 2000u);
 }
 

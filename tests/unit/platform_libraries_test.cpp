@@ -33,7 +33,13 @@ CallArgument Real(double value, CallArgument::Kind kind = CallArgument::Kind::kD
   return argument;
 }
 
-class LibrariesTest : public support::TempFolderTest {
+// The stand-in library built beside the test program.
+std::string StandinLibrary() {
+  std::string tool = support::ToolPath("x");
+  return tool.substr(0, tool.find_last_of('\\') + 1) + "libxl.dll";
+}
+
+class DynamicLibrariesTest : public support::TempFolderTest {
  protected:
   uint32_t Entry(const std::string& library, const std::string& name) {
     uint32_t handle = Libraries().Load(library);
@@ -50,7 +56,7 @@ class LibrariesTest : public support::TempFolderTest {
   }
 };
 
-TEST_F(LibrariesTest, TheBuiltInKernel32WorksOnTheAttributeStore) {
+TEST_F(DynamicLibrariesTest, TheBuiltInKernel32WorksOnTheAttributeStore) {
   uint32_t kernel = Libraries().Load("KERNEL32.DLL");
   ASSERT_NE(kernel, 0u);
   EXPECT_EQ(Libraries().Load("kernel32"), kernel);
@@ -79,7 +85,7 @@ TEST_F(LibrariesTest, TheBuiltInKernel32WorksOnTheAttributeStore) {
   EXPECT_NE(Libraries().Loaded("KERNEL32.DLL"), 0u);
 }
 
-TEST_F(LibrariesTest, UnknownLibrariesAndEntriesFail) {
+TEST_F(DynamicLibrariesTest, UnknownLibrariesAndEntriesFail) {
   EXPECT_EQ(Libraries().Load("no_such_library.dll"), 0u);
   EXPECT_EQ(plat::LastError(), plat::kErrorModNotFound);
   EXPECT_EQ(Libraries().Loaded("no_such_library.dll"), 0u);
@@ -90,9 +96,9 @@ TEST_F(LibrariesTest, UnknownLibrariesAndEntriesFail) {
   EXPECT_FALSE(Libraries().Call(0x7FFFFFFF, 'C', {}, 'I', returned));
 }
 
-TEST_F(LibrariesTest, ALibraryNamedByAWindowsPath) {
+TEST_F(DynamicLibrariesTest, ALibraryNamedByAWindowsPath) {
   std::string copy = Root() + "STANDIN.DLL";
-  ASSERT_TRUE(plat::Native().files.Copy(support::ToolPath("libxl.dll"), copy, false));
+  ASSERT_TRUE(plat::Native().files.Copy(StandinLibrary(), copy, false));
   uint32_t handle = Libraries().Load(copy);
   ASSERT_NE(handle, 0u);
   uint32_t version = Libraries().EntryPoint(handle, "StandinVersion");
@@ -103,7 +109,7 @@ TEST_F(LibrariesTest, ALibraryNamedByAWindowsPath) {
 }
 
 #ifndef _WIN32
-TEST_F(LibrariesTest, CallsIntoTheCLibraryWithEachKindOfValue) {
+TEST_F(DynamicLibrariesTest, CallsIntoTheCLibraryWithEachKindOfValue) {
   const char* text = "hello, world";
   EXPECT_EQ(Call(Entry("libc.so.6", "strlen"), {Pointer(text)}, 'L').integer, 12u);
   EXPECT_EQ(static_cast<int32_t>(Call(Entry("libc.so.6", "abs"), {Int(-7)}, 'I').integer), 7);

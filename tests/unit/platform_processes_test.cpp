@@ -44,11 +44,21 @@ TEST_F(ProcessesTest, ShellStartHandsTheChildItsExactCommandLine) {
   EXPECT_EQ(Recorded(), "\"" + Recorder() + "\" x");
 }
 
-TEST_F(ProcessesTest, ShellStartFailures) {
-  EXPECT_EQ(Processes().ShellStart(0, "print", Recorder(), "", 0), 31u);
-  EXPECT_EQ(plat::LastError(), plat::kErrorNoAssociation);
+TEST_F(ProcessesTest, StartsOfMissingProgramsFail) {
   EXPECT_EQ(Processes().ShellStart(0, "open", Root() + "none.exe", "", 0), 2u);
   EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
+  EXPECT_EQ(Processes().CommandStart("no_such_program_here", 0), 2u);
+  EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
+  EXPECT_EQ(Processes().CommandStart("", 0), 2u);
+}
+
+TEST_F(ProcessesTest, UnknownVerbsAndMissingFoldersFail) {
+  if (support::RunningUnderWine()) {
+    GTEST_SKIP() << "wine runs programs for any verb and reports missing folders as 2";
+  }
+  EXPECT_EQ(Processes().ShellStart(0, "print", Recorder(), "", 0), 31u);
+  EXPECT_EQ(plat::LastError(), plat::kErrorNoAssociation);
+  EXPECT_EQ(Processes().CommandStart(Root() + "nofolder\\x.exe arg", 0), 3u);
   EXPECT_EQ(Processes().ShellStart(0, "open", Root() + "nofolder\\none.exe", "", 0), 3u);
   EXPECT_EQ(plat::LastError(), plat::kErrorPathNotFound);
 }
@@ -61,10 +71,6 @@ TEST_F(ProcessesTest, CommandStartSearchesTheProgramAndPassesTheLine) {
   EXPECT_EQ(Processes().CommandStart("cmdline_recorder   spaced   out", 0), 33u);
   EXPECT_EQ(Recorded(), "cmdline_recorder   spaced   out");
 
-  EXPECT_EQ(Processes().CommandStart("no_such_program_here", 0), 2u);
-  EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
-  EXPECT_EQ(Processes().CommandStart(Root() + "nofolder\\x.exe arg", 0), 3u);
-  EXPECT_EQ(Processes().CommandStart("", 0), 2u);
 }
 
 #ifndef _WIN32
