@@ -1,0 +1,32 @@
+// QZBACKUP's own routines: the main sequence of a backup run, the scan for
+// files that still carry the archive attribute, and the marking of the tree.
+#pragma once
+
+#include "monitor/runtime/runtime.h"
+
+namespace monitor {
+
+inline constexpr char kTitle[] = "Varnolet - Backup monitor";
+inline constexpr char kRootMarker[] = "UTILS\\QZTSTDIR\\QZTSTDIR.CHK";
+inline constexpr char kCompletedFile[] = "UTILS\\QZBACKUP\\QZBACKUP.OK";
+inline constexpr char kTestFile[] = "UTILS\\QZBACKUP\\QZBACKUP.TST";
+inline constexpr char kLockdownFailure[] = "AUTORUN.ERR";
+
+// The whole run: BackupCommand, BackupMode, BackupMinutes, LockdownItem1,
+// LockdownItem2, LockdownMinutes and LocalFolder are parameters 1 to 7.
+void MAIN(const rt::Parameters& parameters);
+
+// True while some listed file at or below the folder `prefix` (empty or
+// ending with a backslash; NIL is the current folder) carries the archive
+// attribute. Depth first in listing order; stops at the first such file.
+bool BACKUPINPROGRESS(const rt::Value& prefix = rt::NIL, rt::Here caller = rt::Here::current());
+
+// Gives every listed file at or below `prefix` that lacks the archive
+// attribute the archive attribute alone, through the bound SetFileAttributesA.
+void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix = rt::NIL,
+               rt::Here caller = rt::Here::current());
+
+// The millisecond counter as an unsigned number, 0 to 4294967295.
+rt::Value QZGETTICKCOUNT(rt::Here caller = rt::Here::current());
+
+}  // namespace monitor

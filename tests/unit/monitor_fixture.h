@@ -1,0 +1,133 @@
+// A monitor test: a fresh folder made into a shared root, the run-time on the
+// test platform with a simulated clock, and a whole run of QZBACKUP started
+// in process with a chosen command line.
+//
+// With the clock simulated, the launcher and the backup job cannot be real
+// processes (their timing could not follow simulated minutes): the program
+// starts are recorded, and the test plays the application's and the backup
+// job's part through the file system at chosen moments. The end-to-end tier
+// runs the real programs.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "monitor/backup.h"
+#include "monitor/report.h"
+#include "runtime_fixture.h"
+
+namespace monitor_test {
+
+// Records every program start and answers with a chosen launch result.
+class ScriptedProcesses : public plat::Processes {
+ public:
+  uint32_t ShellStart(uint32_t, const std::string&, const std::string&, const std::string&,
+                      int) override {
+    return 0;
+  }
+  uint32_t CommandStart(const std::string& commandLine, int show) override {
+    started.push_back(commandLine);
+    shows.push_back(show);
+    uint32_t result = results.empty() ? 33 : results.front();
+    if (!results.empty()) results.erase(results.begin());
+    if (onStart) onStart(commandLine);
+    return result;
+  }
+
+  std::vector<std::string> started;
+  std::vector<int> shows;
+  std::vector<uint32_t> results;                          // one per start; 33 when none is left
+  std::function<void(const std::string&)> onStart;        // the started program's part
+};
+
+// The native system facts with a chosen command line.
+class ChosenCommandLine : public plat::SystemInfo {
+ public:
+  explicit ChosenCommandLine(plat::SystemInfo& real) : real_(real) {}
+  bool ModulePath(std::string& path) override { return real_.ModulePath(path); }
+  std::string CommandLine() override { return line; }
+  uint32_t Version() override { return real_.Version(); }
+  uint32_t AvailablePhysicalMemory() override { return real_.AvailablePhysicalMemory(); }
+  bool NetworkUserName(std::string& name) override { return real_.NetworkUserName(name); }
+  plat::RegistryRead MachineNumber(const std::string& key, const std::string& value,
+                                   uint32_t& number) override {
+    return real_.MachineNumber(key, value, number);
+  }
+  std::string line;
+
+ private:
+  plat::SystemInfo& real_;
+};
+
+class MonitorTest : public support::TempFolderTest {
+ protected:
+  void SetUp() override {
+    support::TempFolderTest::SetUp();
+    rt::UsePlatform(os);
+    rt::ResetState();
+  }
+  void TearDown() override {
+    rt::ResetState();
+    rt::UsePlatform(plat::Native());
+    support::TempFolderTest::TearDown();
+  }
+
+  // The root marker and the status folder.
+  void MakeSharedRoot() {
+    support::MakeFolders("UTILS\\QZTSTDIR");
+    support::MakeFolders("UTILS\\QZBACKUP");
+    support::WriteBytes("UTILS\\QZTSTDIR\\QZTSTDIR.CHK", "");
+  }
+
+  // Runs QZBACKUP with the words after its name; gives the exit code.
+  int Run(const std::string& words) {
+    system.line = "QZBACKUP.EXE " + words;
+    return rt::Start(os, monitor::ERRORSYS, monitor::MAIN);
+  }
+
+  // The application answers the lock-down request by creating LOCKDOWN.SYS.
+  void ApplicationLocksDown() {
+    processes.onStart = [](const std::string& line) {
+      if (line.rfind("QZSTART.EXE ", 0) == 0) support::WriteBytes("LOCKDOWN.SYS", "");
+    };
+  }
+
+  // The backup job takes every file: it clears the archive attributes.
+  static void ClearArchiveAttributes(const std::string& folder = "") {
+    plat::FileSystem& files = plat::Native().files;
+    plat::FindEntry entry;
+    auto search = files.FindFirst(folder + "*", entry);
+    for (bool more = search != nullptr; more; more = search->Next(entry)) {
+      if (entry.name == "." || entry.name == "..") continue;
+      std::string path = folder + entry.name;
+      if (entry.attributes & plat::kAttrDirectory) {
+        if (!(entry.attributes & plat::kAttrReparsePoint)) ClearArchiveAttributes(path + "\\");
+      } else {
+        files.SetAttributes(path, entry.attributes & ~(plat::kAttrArchive | plat::kAttrNormal));
+      }
+    }
+  }
+
+  uint32_t Attributes(const std::string& name) { return plat::Native().files.GetAttributes(name); }
+
+  // Both error files must hold CR LF, `text` and the end mark.
+  void ExpectFailure(const std::string& text) {
+    std::string expected = "\r\n" + text + "\x1A";
+    EXPECT_EQ(support::ReadBytes("QZBACKUP.ERR"), expected);
+    EXPECT_EQ(support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.ERR"), expected);
+  }
+
+  std::string OnlyMessage() {
+    EXPECT_EQ(test.ui.shown.size(), 1u);
+    return test.ui.shown.empty() ? "" : test.ui.shown.back().text;
+  }
+
+  support::TestPlatform test;
+  ScriptedProcesses processes;
+  ChosenCommandLine system{plat::Native().system};
+  plat::Platform os{test.platform.files, test.clock, processes, test.ui, system,
+                    test.platform.libraries};
+};
+
+}  // namespace monitor_test

@@ -1,0 +1,321 @@
+// The monitor's main sequence, as whole in-process runs on real files with
+// a simulated clock.
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "monitor_fixture.h"
+
+namespace monitor_test {
+namespace {
+
+using Pauses = std::vector<uint32_t>;
+
+constexpr char kValid[] = "BACKUP.EXE FULL 120 ACME NIGHT";
+constexpr char kTitle[] = "Varnolet - Backup monitor";
+
+#define SKIP_UNLESS_ARCHIVE_CLEARS()             \
+  if (!support::ArchiveAttributeCanBeCleared()) \
+  GTEST_SKIP() << "this platform never clears the archive attribute, so no backup can complete"
+
+class MainTest : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    MakeSharedRoot();
+  }
+
+  // A run whose application locks down at once and whose backup job takes
+  // every file at its start.
+  int CompleteRun(const std::string& words) {
+    processes.onStart = [](const std::string& line) {
+      if (line.rfind("QZSTART.EXE ", 0) == 0) {
+        support::WriteBytes("LOCKDOWN.SYS", "");
+      } else {
+        ClearArchiveAttributes();
+      }
+    };
+    return Run(words);
+  }
+
+  // Runs MAIN with parameters that no command line can give (words with blanks).
+  void RunWith(const std::vector<std::string>& words) {
+    rt::ResetState();
+    monitor::ERRORSYS();
+    try {
+      monitor::MAIN(rt::Parameters(words));
+    } catch (const rt::QuitSignal&) {
+    }
+    rt::Shutdown();
+  }
+};
+
+#define SKIP_IF_READ_ONLY_IS_IGNORED()                       \
+  if (support::RunningUnderWine() && support::RunningAsRoot()) \
+  GTEST_SKIP() << "wine run as root ignores the read-only attribute"
+
+
+TEST_F(MainTest, TooFewParametersShowTheUsageAndTouchNothing) {
+  support::WriteBytes("QZBACKUP.ERR", "old");
+  for (const char* words : {"", "A B C D"}) {
+    test.ui.shown.clear();
+    EXPECT_EQ(Run(words), 0);
+    ASSERT_EQ(test.ui.shown.size(), 1u);
+    EXPECT_EQ(test.ui.shown[0].text,
+              "Please see UTILS\\QZBACKUP\\README.TXT for details\r\n\r\n"
+              "Note: This is NOT backup software");
+    EXPECT_EQ(test.ui.shown[0].caption, kTitle);
+    EXPECT_EQ(test.ui.shown[0].style, 0u);
+    EXPECT_EQ(test.ui.shown[0].owner, 0u);
+  }
+  EXPECT_EQ(support::ReadBytes("QZBACKUP.ERR"), "old");
+  EXPECT_TRUE(processes.started.empty());
+}
+
+TEST_F(MainTest, OutsideTheRootNothingIsErased) {
+  std::filesystem::remove(support::HostPath("UTILS\\QZTSTDIR\\QZTSTDIR.CHK"));
+  support::WriteBytes("QZBACKUP.ERR", "old");
+  EXPECT_EQ(Run(kValid), 0);
+  EXPECT_EQ(OnlyMessage(), "Run from the ROOT of the Varnolet folder on the file server");
+  EXPECT_EQ(support::ReadBytes("QZBACKUP.ERR"), "old");
+}
+
+TEST_F(MainTest, SwitchWordsAreNeitherParametersNorCounted) {
+  ApplicationLocksDown();
+  EXPECT_EQ(Run("//INFO BACKUP.EXE PARTIAL 1 ACME NIGHT"), 0);
+  ASSERT_GE(processes.started.size(), 1u);
+  EXPECT_EQ(processes.started[0], "QZSTART.EXE C:\\_$MERIXA \"ACME,NIGHT,LOCKDOWN,10\"");
+  test.ui.shown.clear();
+  EXPECT_EQ(Run("//INFO A B C D"), 0);
+  EXPECT_EQ(test.ui.shown.size(), 1u);  // four parameters: the usage
+}
+
+TEST_F(MainTest, StatusFolderThatKeepsItsFilesStopsTheRun) {
+  SKIP_IF_READ_ONLY_IS_IGNORED();
+  support::WriteBytes("UTILS\\QZBACKUP\\QZBACKUP.OK", "old");
+  ASSERT_TRUE(plat::Native().files.SetAttributes("UTILS\\QZBACKUP\\QZBACKUP.OK", plat::kAttrReadOnly));
+  support::WriteBytes("AUTORUN.ERR", "old reason");
+  support::WriteBytes("LOCKDOWN.SYS", "");
+  EXPECT_EQ(Run(kValid), 0);
+  EXPECT_EQ(OnlyMessage(), "Could not create/delete files in UTILS\\QZBACKUP\\");
+  EXPECT_FALSE(support::Exists("AUTORUN.ERR"));  // the clean start erased what it could
+  EXPECT_TRUE(support::Exists("LOCKDOWN.SYS"));
+  EXPECT_FALSE(support::Exists("QZBACKUP.ERR"));
+}
+
+TEST_F(MainTest, LeftoverFailureFileIsReported) {
+  SKIP_IF_READ_ONLY_IS_IGNORED();
+  support::WriteBytes("AUTORUN.ERR", "old reason");
+  ASSERT_TRUE(plat::Native().files.SetAttributes("AUTORUN.ERR", plat::kAttrReadOnly));
+  support::WriteBytes("LOCKDOWN.SYS", "");
+  EXPECT_EQ(Run(kValid), 0);
+  ExpectFailure("COULD NOTE DELETE AUTORUN.ERR OR QZBACKUP.ERR");
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+}
+
+TEST_F(MainTest, MissingOrTooSmallParametersAreReported) {
+  for (const char* words : {"BACKUP.EXE FULL 0 ACME NIGHT", "BACKUP.EXE FULL abc ACME NIGHT",
+                            "BACKUP.EXE FULL 0.5 ACME NIGHT", "BACKUP.EXE FULL .5 ACME NIGHT"}) {
+    EXPECT_EQ(Run(words), 0);
+    ExpectFailure("MISSING COMMAND LINE PARAMETERS");
+  }
+  EXPECT_TRUE(processes.started.empty());
+}
+
+TEST_F(MainTest, MissingParameterWithALockDownStillErasesIt) {
+  support::WriteBytes("LOCKDOWN.SYS", "");
+  EXPECT_EQ(Run("BACKUP.EXE FULL abc ACME NIGHT"), 0);
+  ExpectFailure("MISSING COMMAND LINE PARAMETERS");
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+}
+
+TEST_F(MainTest, ModeIsAnyPieceOfFullOrPartial) {
+  ApplicationLocksDown();
+  for (const char* mode : {"X", "PARTIALS", "FULLPARTIAL"}) {
+    EXPECT_EQ(Run(std::string("BACKUP.EXE ") + mode + " 1 ACME NIGHT"), 0);
+    ExpectFailure("INVALID BACKUP MODE");
+  }
+  EXPECT_TRUE(processes.started.empty());
+  for (const char* mode : {"full", "PART", "L", "FULL|PARTIAL", "Partial"}) {
+    processes.started.clear();
+    EXPECT_EQ(Run(std::string("BACKUP.EXE ") + mode + " 1 ACME NIGHT"), 0);
+    EXPECT_FALSE(support::ReadBytes("QZBACKUP.ERR").find("INVALID") != std::string::npos) << mode;
+    EXPECT_EQ(processes.started.size(), 2u) << mode;
+  }
+}
+
+TEST_F(MainTest, ExistingLockDownIsKept) {
+  support::WriteBytes("LOCKDOWN.SYS", "held");
+  EXPECT_EQ(Run(kValid), 0);
+  ExpectFailure("THE SYSTEM IS ALREADY LOCKED-DOWN - CANNOT CONTINUE");
+  EXPECT_EQ(support::ReadBytes("LOCKDOWN.SYS"), "held");
+}
+
+TEST_F(MainTest, LockDownRequestIsTheLauncherCommandLineByteForByte) {
+  ApplicationLocksDown();
+  auto requestFor = [&](const std::string& minutesAndFolder) {
+    processes.started.clear();
+    std::filesystem::remove(support::HostPath("LOCKDOWN.SYS"));
+    Run("BACKUP.EXE PARTIAL 1 ACME NIGHT" + minutesAndFolder);
+    return processes.started.empty() ? "" : processes.started[0];
+  };
+  const std::string defaults = "QZSTART.EXE C:\\_$MERIXA \"ACME,NIGHT,LOCKDOWN,10\"";
+  EXPECT_EQ(requestFor(""), defaults);
+  for (const char* minutes : {" 0", " -3", " abc", " .5"}) {
+    EXPECT_EQ(requestFor(minutes), defaults) << minutes;
+  }
+  EXPECT_EQ(requestFor(" 2.5"), "QZSTART.EXE C:\\_$MERIXA \"ACME,NIGHT,LOCKDOWN,2.5\"");
+  EXPECT_EQ(requestFor(" 015"), "QZSTART.EXE C:\\_$MERIXA \"ACME,NIGHT,LOCKDOWN,15\"");
+  EXPECT_EQ(requestFor(" 15.50 D:\\Work\\Local\\"),
+            "QZSTART.EXE D:\\Work\\Local\\ \"ACME,NIGHT,LOCKDOWN,15.50\"");
+  EXPECT_EQ(processes.shows[0], 0);  // hidden
+}
+
+TEST_F(MainTest, LauncherThatCannotStartIsReported) {
+  processes.results = {2};
+  EXPECT_EQ(Run(kValid), 0);
+  ExpectFailure("#2 - WINEXEC() FAILED TO LAUNCH QZSTART.EXE");
+}
+
+TEST_F(MainTest, LockDownWaitLastsTheMinutesPlusOne) {
+  EXPECT_EQ(Run(kValid), 0);
+  ExpectFailure("TIMEOUT WAITING FOR SYSTEM LOCK-DOWN");
+  EXPECT_EQ(test.clock.sleeps, Pauses(44, 15000));  // 11 minutes in pauses of 15 seconds
+
+  test.clock.sleeps.clear();
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT 2.5"), 0);
+  EXPECT_EQ(test.clock.sleeps, Pauses(14, 15000));  // 210000 ms
+}
+
+TEST_F(MainTest, LockDownWaitAcrossTheCounterRestartEndsOnTime) {
+  test.clock.SetTick(0xFFFFFFFFu - 100000);  // the counter restarts during the wait
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT 1"), 0);
+  ExpectFailure("TIMEOUT WAITING FOR SYSTEM LOCK-DOWN");
+  EXPECT_EQ(test.clock.sleeps, Pauses(8, 15000));  // 120000 ms
+}
+
+TEST_F(MainTest, ApplicationThatLocksDownLateIsWaitedFor) {
+  test.clock.onSleep = [&](uint32_t) {
+    if (test.clock.sleeps.size() == 3) support::WriteBytes("LOCKDOWN.SYS", "");
+  };
+  processes.results = {33, 2};
+  EXPECT_EQ(Run("NOSUCH.EXE PARTIAL 1 ACME NIGHT"), 0);
+  ExpectFailure("#2 - WINEXEC() FAILED TO LAUNCH NOSUCH.EXE");
+  EXPECT_EQ(test.clock.sleeps, Pauses(3, 15000));
+}
+
+TEST_F(MainTest, LockDownFailureReasonGoesIntoTheErrorFiles) {
+  processes.onStart = [](const std::string&) {
+    support::WriteBytes("LOCKDOWN.SYS", "");
+    support::WriteBytes("AUTORUN.ERR", "Users still logged in\r\n\x1A");
+  };
+  EXPECT_EQ(Run(kValid), 0);
+  ExpectFailure("ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\nUsers still logged in\r\n");
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+}
+
+TEST_F(MainTest, FullRunMarksWaitsAndRecordsItsCompletion) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  plat::CalendarTime local;
+  local.year = 2026;
+  local.month = 12;
+  local.day = 7;
+  local.hour = 23;
+  local.minute = 41;
+  local.second = 5;
+  test.clock.FixTime(local, local);
+  support::MakeFolders("DATA\\INDEX");
+  support::WriteBytes("DATA\\ORDERS.DBF", "orders");
+  support::WriteBytes("DATA\\INDEX\\ORDERS.CDX", "index");
+  int backupStarts = 0;
+  processes.onStart = [&](const std::string& line) {
+    if (line.rfind("QZSTART.EXE ", 0) == 0) {
+      support::WriteBytes("LOCKDOWN.SYS", "");
+      return;
+    }
+    ++backupStarts;
+    // Every file was marked before the job started.
+    EXPECT_NE(Attributes("DATA\\INDEX\\ORDERS.CDX") & plat::kAttrArchive, 0u);
+    EXPECT_NE(Attributes("UTILS\\QZBACKUP\\QZBACKUP.TST") & plat::kAttrArchive, 0u);
+  };
+  test.clock.onSleep = [&](uint32_t) {
+    if (test.clock.sleeps.size() == 2) ClearArchiveAttributes();  // the job takes two minutes
+  };
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT"), 0);
+  EXPECT_EQ(backupStarts, 1);
+  ASSERT_EQ(processes.started.size(), 2u);
+  EXPECT_EQ(processes.started[1], "BACKUP.EXE");
+  EXPECT_EQ(processes.shows[1], 0);
+  EXPECT_EQ(test.clock.sleeps, (std::vector<uint32_t>{60000, 60000, 30000}));
+  EXPECT_EQ(support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.OK"),
+            "\r\nCOMPLETED ON 12/07/26 @ 23:41:05\x1A");
+  EXPECT_EQ(support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.TST"), "\x1A");
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+  EXPECT_FALSE(support::Exists("QZBACKUP.ERR"));
+}
+
+TEST_F(MainTest, PartialRunLeavesUnflaggedFilesAlone) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  support::WriteBytes("PLAIN.DBF", "x");
+  processes.onStart = [&](const std::string& line) {
+    if (line.rfind("QZSTART.EXE ", 0) == 0) {
+      support::WriteBytes("LOCKDOWN.SYS", "");
+    } else {
+      EXPECT_EQ(Attributes("PLAIN.DBF") & plat::kAttrArchive, 0u);
+      ClearArchiveAttributes();
+    }
+  };
+  EXPECT_EQ(Run("BACKUP.EXE \"Partial\" 1 ACME NIGHT"), 0);  // a quote is part of its word
+  ExpectFailure("INVALID BACKUP MODE");
+  RunWith({"BACKUP.EXE", "Partial ", "1", "ACME", "NIGHT"});
+  EXPECT_TRUE(support::Exists("UTILS\\QZBACKUP\\QZBACKUP.OK"));
+  EXPECT_EQ(test.clock.sleeps, Pauses(1, 30000));  // the job had taken everything at the first scan
+}
+
+TEST_F(MainTest, BackupThatNeverEndsTimesOutAfterItsLimit) {
+  ApplicationLocksDown();
+  EXPECT_EQ(Run("BACKUP.EXE FULL 1.5 ACME NIGHT"), 0);
+  ExpectFailure("TIMEOUT WAITING FOR BACKUP TO COMPLETE");
+  EXPECT_EQ(test.clock.sleeps, Pauses(2, 60000));  // 90000 ms: timed out at the check after 120000
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+}
+
+TEST_F(MainTest, MissingStatusFolderFailsAtTheTestFile) {
+  std::filesystem::remove_all(support::HostPath("UTILS\\QZBACKUP"));
+  ApplicationLocksDown();
+  EXPECT_EQ(Run(kValid), 0);
+  std::string report = support::ReadBytes("QZBACKUP.ERR");
+  EXPECT_TRUE(std::regex_match(
+      report, std::regex("\r\nRUNTIME ERROR\r\n\r\nCalled from: __EVAL\\([0-9]+\\) SET\\(0\\) "
+                         "MAIN\\([0-9]+\\) \r\nMain system: 20 - Create error\r\n"
+                         "Sub-System: 2013 - TERM\r\nO/S code: 3\r\n"
+                         "Operation: UTILS\\\\QZBACKUP\\\\QZBACKUP.TST\x1A")))
+      << report;
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+  EXPECT_EQ(processes.started.size(), 1u);  // the backup was never started
+}
+
+TEST_F(MainTest, TestFileHeldOpenIsAReportedRuntimeError) {
+  ApplicationLocksDown();
+  support::WriteBytes("UTILS\\QZBACKUP\\QZBACKUP.TST", "");
+  auto held = plat::Native().files.Open("UTILS\\QZBACKUP\\QZBACKUP.TST", plat::kRead,
+                                        plat::kShareNone, plat::Disposition::kOpenExisting);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(Run(kValid), 0);
+  std::string report = support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.ERR");
+  EXPECT_EQ(report.substr(0, 19), "\r\nRUNTIME ERROR\r\n\r\n");
+  EXPECT_NE(report.find("O/S code: 32\r\n"), std::string::npos) << report;
+  EXPECT_EQ(report, support::ReadBytes("QZBACKUP.ERR"));
+}
+
+TEST_F(MainTest, CounterReadingsAreUnsigned) {
+  test.clock.SetTick(0xFFFFFFFFu);
+  EXPECT_EQ(monitor::QZGETTICKCOUNT().AsDouble(), 4294967295.0);
+  test.clock.SetTick(0x80000000u);
+  EXPECT_EQ(monitor::QZGETTICKCOUNT().AsDouble(), 2147483648.0);
+  test.clock.SetTick(5);
+  EXPECT_EQ(monitor::QZGETTICKCOUNT().AsDouble(), 5.0);
+}
+
+}  // namespace
+}  // namespace monitor_test
