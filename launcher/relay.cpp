@@ -21,17 +21,11 @@ std::unique_ptr<plat::File> OpenRequest(Context& context, const std::string& nam
                                           : plat::Disposition::kOpenExisting);
 }
 
-// The program is the command up to and including its extension; the
-// character after the extension separates it from the parameters.
 std::string StartRequestedProgram(Context& context, const std::string& command) {
-  size_t extension = std::string::npos;
-  for (const char* form : {".EXE", ".exe", ".Exe"}) {
-    extension = command.find(form);
-    if (extension != std::string::npos) break;
+  std::string program, parameters;
+  if (!SplitRunCommand(command, program, parameters)) {
+    return "Could not locate EXE in calling string";
   }
-  if (extension == std::string::npos) return "Could not locate EXE in calling string";
-  std::string program = command.substr(0, extension + 4);
-  std::string parameters = extension + 5 < command.size() ? command.substr(extension + 5) : "";
   uint32_t result = context.os.processes.ShellStart(context.os.ui.DesktopWindow(), "open", program,
                                                     parameters, kShowNormal);
   if (result > 32) return "OK";
@@ -75,6 +69,18 @@ void ServeMessageFileRequest(Context& context, const std::string& byteCount,
 }
 
 }  // namespace
+
+bool SplitRunCommand(const std::string& command, std::string& program, std::string& parameters) {
+  size_t extension = std::string::npos;
+  for (const char* form : {".EXE", ".exe", ".Exe"}) {
+    extension = command.find(form);
+    if (extension != std::string::npos) break;
+  }
+  if (extension == std::string::npos) return false;
+  program = command.substr(0, extension + 4);
+  parameters = extension + 5 < command.size() ? command.substr(extension + 5) : "";
+  return true;
+}
 
 size_t ParseByteCount(const std::string& text, size_t limit) {
   size_t i = 0;

@@ -22,6 +22,12 @@ void HandleRequestFile(Context& context, const std::string& passThrough,
 // sign, digits); 0 without digits; clamped to [0, limit].
 size_t ParseByteCount(const std::string& text, size_t limit);
 
+// Cuts a run request's command into its program and parameters: the program
+// is the command up to and including the first ".EXE" (else ".exe", else
+// ".Exe"); the character after it separates the parameters. False when none
+// of the three forms occurs.
+bool SplitRunCommand(const std::string& command, std::string& program, std::string& parameters);
+
 // Reads at most `count` characters in text mode: each CR LF pair comes out as
 // LF, and a 0x1A byte ends the text.
 std::string ReadTextMode(plat::File& file, size_t count);
