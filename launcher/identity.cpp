@@ -77,6 +77,20 @@ void RestoreIdentity(Context& context, const IdentityFiles& files, std::string& 
   }
 }
 
+// Whether a file is there. A search that fails for another reason than a
+// missing file or folder (access denied, a sharing violation, a network
+// error) proves nothing, and a new identity made on it would replace the
+// installation's own.
+enum class Presence { kPresent, kAbsent, kUnknown };
+
+Presence Lookup(Context& context, const std::string& name) {
+  plat::FindEntry entry;
+  if (context.os.files.FindFirst(name, entry)) return Presence::kPresent;
+  uint32_t error = plat::LastError();
+  bool missing = error == plat::kErrorFileNotFound || error == plat::kErrorPathNotFound;
+  return missing ? Presence::kAbsent : Presence::kUnknown;
+}
+
 bool ReadIdentity(Context& context, const IdentityFiles& files, const std::string& backupIdentity,
                   std::string& identity) {
   switch (ReadSmallFile(context, files.identity, identity)) {
@@ -244,9 +258,18 @@ bool PrepareLocalFolder(Context& context, std::string& localFolder) {
   }
 
   std::string identity;
-  bool settled = FileExists(context, files.identity)
-                     ? ReadIdentity(context, files, backupIdentity, identity)
-                     : CreateIdentity(context, files, identity);
+  bool settled = false;
+  switch (Lookup(context, files.identity)) {
+    case Presence::kPresent:
+      settled = ReadIdentity(context, files, backupIdentity, identity);
+      break;
+    case Presence::kAbsent:
+      settled = CreateIdentity(context, files, identity);
+      break;
+    case Presence::kUnknown:
+      ReportError(context, "opening id file");
+      break;
+  }
   if (!settled) return false;
 
   if (EqualsIgnoringCase(localFolder, kDefaultLocalFolder)) {
