@@ -85,6 +85,7 @@ std::string Describe(const FileCall& call) {
 }
 
 bool FaultyFiles::Fails(const FileCall& call) {
+  if (beforeCall) beforeCall(call);
   if (++count_ != failAt_) return false;
   injected_ = true;
   injectedCall_ = call;

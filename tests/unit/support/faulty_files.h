@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -46,6 +47,10 @@ class FaultyFiles : public plat::FileSystem {
     failAt_ = n;
     error_ = error;
   }
+
+  // Runs before every call is passed on (or failed), for a test that changes
+  // the tree at a chosen moment, as another program would.
+  std::function<void(const FileCall& call)> beforeCall;
 
   uint64_t calls() const { return count_; }
   // The call that was failed, or null when the run never reached it.
