@@ -65,7 +65,10 @@ struct Scenario {
   const char* tail;     // the command line after the launcher's name
   bool logged = false;  // the logged-on user's messages go to LASTMSG.LOG
   bool legacy = false;  // a legacy PURCHASE.INI and a CACLS.SYS lie in wait
+  bool shifted = false;  // after the first start, a shifted backup names another identity
 };
+
+constexpr char kBackupIdentity[] = "20250101-000000-1-2-3";
 
 class LauncherFaultsTest : public LauncherTest {
  protected:
@@ -106,10 +109,20 @@ class LauncherFaultsTest : public LauncherTest {
     return arguments.localFolder;
   }
 
+  // The undisturbed start before an ordinary one.
+  void FirstStart(const Scenario& scenario) {
+    Start(plat::Native().files, scenario.tail);
+    if (scenario.shifted) {
+      std::string shifted = kBackupIdentity;
+      for (char& c : shifted) c = static_cast<char>(c + 1);
+      support::WriteBytes(files.shiftedBackup, shifted);
+    }
+  }
+
   // The calls of an undisturbed run of the scenario.
   uint64_t CountCalls(const Scenario& scenario) {
     FreshRoot(scenario);
-    if (scenario.ordinary) Start(plat::Native().files, scenario.tail);
+    if (scenario.ordinary) FirstStart(scenario);
     Reset();
     support::FaultyFiles counting(plat::Native().files);
     Start(counting, scenario.tail);
@@ -133,7 +146,7 @@ class LauncherFaultsTest : public LauncherTest {
     for (uint64_t n = 1; n <= calls; ++n) {
       for (uint32_t error : kErrors) {
         FreshRoot(scenario);
-        if (scenario.ordinary) Start(plat::Native().files, scenario.tail);
+        if (scenario.ordinary) FirstStart(scenario);
         std::string identityBefore = support::ReadBytes(files.identity);
         Reset();
         support::FaultyFiles faulty(plat::Native().files);
@@ -146,7 +159,8 @@ class LauncherFaultsTest : public LauncherTest {
                      std::to_string(error));
         CheckOutcome(scenario, faulty, error);
         CheckChanges(faulty, folder);
-        if (scenario.ordinary) CheckIdentityKept(faulty, error, identityBefore);
+        if (scenario.ordinary) CheckIdentityKept(faulty, error, identityBefore, scenario.shifted);
+        CheckNextStartRecovers(scenario);
         if (HasFailure()) return injected;  // one fault's story is enough to read
       }
     }
@@ -190,6 +204,35 @@ class LauncherFaultsTest : public LauncherTest {
     if (!(fault.kind == Kind::kWrite && fault.path == folder + "ADSLOCAL.CFG")) {
       EXPECT_EQ(support::ReadBytes(folder + "ADSLOCAL.CFG"), launcher::ClientConfiguration(folder));
     }
+  }
+
+  // Runs the scenario with its first call of `kind` on `path` failed with
+  // `error`; `identity` gets the identity the run started from.
+  bool FailFirst(const Scenario& scenario, Kind kind, const std::string& path, uint32_t error,
+                 std::string* identity = nullptr) {
+    for (uint64_t n = 1;; ++n) {
+      FreshRoot(scenario);
+      if (scenario.ordinary) FirstStart(scenario);
+      if (identity) *identity = support::ReadBytes(files.identity);
+      Reset();
+      support::FaultyFiles faulty(plat::Native().files);
+      faulty.FailCall(n, error);
+      Start(faulty, scenario.tail);
+      if (!faulty.injected()) return false;
+      if (faulty.injected()->kind == kind && faulty.injected()->path == path) return true;
+    }
+  }
+
+  // A fault leaves nothing behind that stops the next start: it makes its
+  // decisions afresh from what it finds.
+  void CheckNextStartRecovers(const Scenario& scenario) {
+    Reset();
+    if (support::Exists("LASTMSG.LOG")) std::filesystem::remove(support::HostPath("LASTMSG.LOG"));
+    Start(plat::Native().files, scenario.tail);
+    std::string logged = support::ReadBytes("LASTMSG.LOG");
+    EXPECT_EQ(shell.started.size(), 1u)
+        << "the next start did not start: "
+        << (test.ui.shown.empty() ? logged : test.ui.shown[0].text);
   }
 
   // Failures after which the application must not be started.
@@ -260,9 +303,10 @@ class LauncherFaultsTest : public LauncherTest {
 
   // An ordinary start keeps the identity, unless the rights check retired it
   // (the rights marker could not be found or its attributes not be read) or
-  // the search for the identity file said that it is missing.
+  // the search for the identity file said that it is missing. A shifted
+  // backup may have replaced it with the backup's identity.
   void CheckIdentityKept(const support::FaultyFiles& faulty, uint32_t error,
-                         const std::string& before) {
+                         const std::string& before, bool shifted) {
     const FileCall& fault = *faulty.injected();
     bool rightsCheck = fault.path == files.rightsMarker &&
                        (fault.kind == Kind::kFindFirst || fault.kind == Kind::kGetAttributes);
@@ -271,12 +315,12 @@ class LauncherFaultsTest : public LauncherTest {
     std::string after = support::ReadBytes(files.identity);
     if (reportedMissing) return;
     if (rightsCheck) {
-      if (after != before) {
+      if (after != before && !(shifted && after == kBackupIdentity)) {
         EXPECT_EQ(support::ReadBytes(files.previous), before) << "the retired identity is kept";
       }
       return;
     }
-    if (!after.empty()) {
+    if (!after.empty() && !(shifted && after == kBackupIdentity)) {
       EXPECT_EQ(after, before) << "the installation's identity was replaced";
     }
     EXPECT_TRUE(support::Exists(files.identity)) << "the identity file was lost";
@@ -298,6 +342,7 @@ TEST_F(LauncherFaultsTest, EveryFaultOfAnOrdinaryStartEndsInAStartOrAMessage) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
   int injected = Sweep({"ordinary start", true, ""});
   injected += Sweep({"install start waiting for close-down", true, "\"\" INSTALL WAIT4EXIT"});
+  injected += Sweep({"ordinary start, shifted backup", true, "", false, false, true});
   RecordProperty("injected_faults", injected);
   std::printf("[ faults   ] %d faults injected into ordinary starts\n", injected);
   EXPECT_GT(injected, 100);
@@ -306,23 +351,36 @@ TEST_F(LauncherFaultsTest, EveryFaultOfAnOrdinaryStartEndsInAStartOrAMessage) {
 TEST_F(LauncherFaultsTest, RefusedSearchForTheIdentityStopsInsteadOfReplacingIt) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
   Scenario ordinary{"ordinary start", true, ""};
-  for (uint64_t n = 1;; ++n) {
-    FreshRoot(ordinary);
-    Start(plat::Native().files, "");
-    std::string identity = support::ReadBytes(files.identity);
-    Reset();
-    support::FaultyFiles faulty(plat::Native().files);
-    faulty.FailCall(n, plat::kErrorAccessDenied);
-    Start(faulty, "");
-    ASSERT_NE(faulty.injected(), nullptr) << "the start never searched for the identity file";
-    if (faulty.injected()->kind != Kind::kFindFirst || faulty.injected()->path != files.identity) {
-      continue;
-    }
-    EXPECT_EQ(OnlyMessage(), "#5 - Error while opening id file");
-    EXPECT_TRUE(shell.started.empty());
-    EXPECT_EQ(support::ReadBytes(files.identity), identity);
-    return;
-  }
+  std::string identity;
+  ASSERT_TRUE(FailFirst(ordinary, Kind::kFindFirst, files.identity, plat::kErrorAccessDenied,
+                        &identity));
+  EXPECT_EQ(OnlyMessage(), "#5 - Error while opening id file");
+  EXPECT_TRUE(shell.started.empty());
+  EXPECT_EQ(support::ReadBytes(files.identity), identity);
+}
+
+TEST_F(LauncherFaultsTest, NewIdentityThatCannotBeWrittenIsNotLeftEmpty) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  Scenario first{"first start", false, ""};
+  ASSERT_TRUE(FailFirst(first, Kind::kWrite, files.identity, plat::kErrorDiskFull));
+  EXPECT_EQ(OnlyMessage(), "#112 - Error while creating id file");
+  EXPECT_FALSE(support::Exists(files.identity));
+  Reset();
+  Start(plat::Native().files, "");
+  EXPECT_EQ(shell.started.size(), 1u);
+}
+
+TEST_F(LauncherFaultsTest, FailedRewriteFromTheShiftedBackupKeepsTheOldIdentity) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  Scenario shifted{"shifted backup", true, "", false, false, true};
+  std::string identity;
+  ASSERT_TRUE(FailFirst(shifted, Kind::kWrite, files.identity, plat::kErrorDiskFull, &identity));
+  ASSERT_EQ(shell.started.size(), 1u) << "the rewrite's failure is silent";
+  EXPECT_NE(shell.started[0].find(kBackupIdentity), std::string::npos);
+  EXPECT_EQ(support::ReadBytes(files.identity), identity);
+  Reset();
+  Start(plat::Native().files, "");
+  EXPECT_EQ(support::ReadBytes(files.identity), kBackupIdentity);
 }
 
 // The relay requests delete or rewrite their own request file and nothing else.
