@@ -152,6 +152,19 @@ class MonitorFaultsTest : public MonitorTest {
     }
   }
 
+  // A fault leaves nothing behind that stops the next run, except a
+  // LOCKDOWN.SYS whose erase failed: the next run takes it for a lock-down
+  // that is still in force.
+  void CheckNextRunCompletes(const support::FaultyFiles& faulty) {
+    const FileCall& fault = *faulty.injected();
+    if (fault.kind == Kind::kDelete && fault.path == "LOCKDOWN.SYS") return;
+    support::FaultyFiles undisturbed(test.platform.files);
+    RunOn(undisturbed);
+    EXPECT_EQ(support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.OK").substr(0, 15),
+              "\r\nCOMPLETED ON ")
+        << "the next run did not complete: " << support::ReadBytes("QZBACKUP.ERR");
+  }
+
   // Only the monitor's own status files, AUTORUN.ERR and LOCKDOWN.SYS are
   // erased or written, and the data is as it was.
   void CheckChanges(const support::FaultyFiles& faulty) {
@@ -190,6 +203,7 @@ TEST_F(MonitorFaultsTest, EveryFaultOfAFullRunEndsInAStatusFileOrAMessage) {
                    ") failed with " + std::to_string(error));
       CheckRun(faulty, code);
       CheckChanges(faulty);
+      CheckNextRunCompletes(faulty);
       if (HasFailure()) return;
     }
   }
