@@ -190,6 +190,9 @@ TEST_F(RequestLimitsTest, RunCommandsAtAndPastTheBuffer) {
 // A request file name is cut at 259 characters like any fourth argument: a
 // longer name selects another file, which is not there.
 TEST_F(RequestLimitsTest, RequestFileNamesAtAndPastTheirCapacity) {
+  if (support::RunningUnderWine()) {
+    GTEST_SKIP() << "Windows limits the whole path, temporary folder included, to 259 characters";
+  }
   std::string folder = std::string(150, 'd');
   support::MakeFolders(folder);
   std::string name = folder + "\\" + std::string(108, 'n');
