@@ -28,27 +28,34 @@ def user_name():
     return pwd.getpwuid(os.geteuid()).pw_name
 
 
-def read_attributes(path):
-    """The stored DOS attributes of a file (0 when it has none)."""
+def read_dosattrib(path):
+    """The stored DOS attributes of a file and its creation time ((0, 0) when it has none)."""
     try:
         value = os.getxattr(path, "user.DOSATTRIB", follow_symlinks=True)
     except OSError:
-        return 0
+        return 0, 0
     if value.startswith(b"0x") and b"\0" not in value.rstrip(b"\0"):
-        return int(value.rstrip(b"\0")[2:], 16)
+        return int(value.rstrip(b"\0")[2:], 16), 0
     end = value.index(b"\0") + 1
     offset = end + (end & 1)
     version, = struct.unpack_from("<H", value, offset)
     body = (offset + 4 + 3) & ~3
     if version == 1:
-        attrib, = struct.unpack_from("<I", value, body)
-    else:
-        attrib, = struct.unpack_from("<I", value, body + 4)
-    return attrib
+        return struct.unpack_from("<I", value, body)[0], 0
+    flags, attrib = struct.unpack_from("<II", value, body)
+    create = struct.unpack_from("<Q", value, body + 8)[0] if version == 5 else 0
+    return attrib if flags & 1 else 0, create
 
 
-def write_attributes(path, attrib, create_time=0):
+def read_attributes(path):
+    """The stored DOS attributes of a file (0 when it has none)."""
+    return read_dosattrib(path)[0]
+
+
+def write_attributes(path, attrib, create_time=None):
     """Stores DOS attributes as the SMB service does (version 5)."""
+    if create_time is None:
+        create_time = read_dosattrib(path)[1]
     if os.path.isdir(path):
         attrib |= 0x10
     blob = b"\0\0" + struct.pack("<HH", 5, 5) + b"\0\0" + struct.pack("<IIQ", 0x11, attrib,
@@ -137,3 +144,76 @@ class Sandbox:
         """Lets every holding stand-in application end."""
         if os.path.isdir(self.root):
             open(self.path("PURCHASE.EXIT"), "w").close()
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class SambaServer:
+    """A real SMB server, started on a loopback port, serving one folder as
+    the share "root"; stopped by its process id."""
+
+    def __init__(self, top, folder):
+        self.top = os.path.join(top, "samba")
+        self.port = free_port()
+        for sub in ["state", "lock", "cache", "pid", "private", "log"]:
+            os.makedirs(os.path.join(self.top, sub))
+        self.conf = os.path.join(self.top, "smb.conf")
+        settings = {
+            "server role": "standalone server", "smb ports": str(self.port),
+            "interfaces": "127.0.0.1", "bind interfaces only": "yes", "disable netbios": "yes",
+            "pid directory": self.sub("pid"), "lock directory": self.sub("lock"),
+            "state directory": self.sub("state"), "cache directory": self.sub("cache"),
+            "private dir": self.sub("private"), "ncalrpc dir": self.sub("state/ncalrpc"),
+            "log file": self.sub("log/log.%m"),
+            "passdb backend": "tdbsam:" + self.sub("private/passdb.tdb"),
+            "map to guest": "Bad User", "guest account": user_name(),
+            "load printers": "no", "printing": "bsd", "printcap name": "/dev/null",
+            "disable spoolss": "yes",
+        }
+        with open(self.conf, "w") as f:
+            f.write("[global]\n" + "".join("  %s = %s\n" % kv for kv in settings.items()))
+            f.write("[root]\n  path = %s\n  read only = no\n  guest ok = yes\n"
+                    "  force user = %s\n" % (folder, user_name()))
+        self.log = open(self.sub("log/smbd.out"), "wb")
+        self.process = subprocess.Popen(
+            ["smbd", "--foreground", "--no-process-group", "--debug-stdout", "-d", "1",
+             "-s", self.conf], stdout=self.log, stderr=subprocess.STDOUT,
+            # smbd signals its whole process group when it stops: a group of its own.
+            start_new_session=True)
+        self.share = "//127.0.0.1/root"
+        self.wait_until_listening()
+
+    def sub(self, name):
+        return os.path.join(self.top, name)
+
+    def wait_until_listening(self):
+        import socket
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise RuntimeError("smbd ended at once; see " + self.sub("log/smbd.out"))
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.1)
+        raise RuntimeError("smbd does not listen on port %d" % self.port)
+
+    def client(self, commands):
+        return subprocess.run(["smbclient", self.share, "-p", str(self.port), "-N",
+                               "-s", os.devnull, "-c", commands],
+                              capture_output=True, check=True).stdout.decode("latin-1")
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.log.close()
