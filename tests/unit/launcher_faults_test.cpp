@@ -5,6 +5,7 @@
 // the launcher's messages, must not start the application after a failure
 // that has to stop it, and must delete, replace or create only what the
 // launcher may.
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <set>

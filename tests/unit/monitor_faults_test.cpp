@@ -5,6 +5,7 @@
 // completion file, never claim completion after a failure that has to stop
 // it, and erase or replace nothing but the monitor's own status files and
 // LOCKDOWN.SYS.
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -41,7 +42,7 @@ bool IsFailureText(const std::string& text) {
   static const std::regex kTexts(
       "COULD NOTE DELETE AUTORUN.ERR OR QZBACKUP.ERR|MISSING COMMAND LINE PARAMETERS|"
       "INVALID BACKUP MODE|THE SYSTEM IS ALREADY LOCKED-DOWN - CANNOT CONTINUE|"
-      "#[0-9]+ - WINEXEC\\(\\) FAILED TO LAUNCH .*|ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\n.*|"
+      "#[0-9]+ - WINEXEC\\(\\) FAILED TO LAUNCH .*|ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\n[\\s\\S]*|"
       "TIMEOUT WAITING FOR SYSTEM LOCK-DOWN|FAILED TO LOAD KERNEL32.DLL|"
       "FAILED TO LOCATE SetFileAttributes|TIMEOUT WAITING FOR BACKUP TO COMPLETE|"
       "RUNTIME ERROR\r\n\r\nCalled from: .*\r\nMain system: .*\r\nSub-System: .*\r\n"
@@ -81,7 +82,13 @@ class MonitorFaultsTest : public MonitorTest {
     processes.started.clear();
     test.ui.shown.clear();
     test.clock.sleeps.clear();
-    ApplicationLocksDown();
+    if (lockDownFails) {
+      processes.onStart = [](const std::string&) {
+        support::WriteBytes("AUTORUN.ERR", "USERS STILL LOGGED IN\r\n\x1A");
+      };
+    } else {
+      ApplicationLocksDown();
+    }
     test.clock.onSleep = [this](uint32_t) {
       if (test.clock.sleeps.back() == 60000) ClearArchiveAttributes();
     };
@@ -93,7 +100,8 @@ class MonitorFaultsTest : public MonitorTest {
   }
 
   // Failures after which the run must not claim completion.
-  static bool MustStop(const support::FaultyFiles& faulty) {
+  bool MustStop(const support::FaultyFiles& faulty) {
+    if (lockDownFails) return true;
     const FileCall& fault = *faulty.injected();
     switch (fault.kind) {
       case Kind::kDelete:  // the leftovers of the earlier run stay
@@ -152,6 +160,33 @@ class MonitorFaultsTest : public MonitorTest {
     }
   }
 
+  // Fails every call of an undisturbed run in turn with each error; gives
+  // the number of faults injected.
+  int Sweep() {
+    FreshRoot();
+    support::FaultyFiles counting(test.platform.files);
+    EXPECT_EQ(RunOn(counting), 0);
+    uint64_t calls = counting.calls();
+    int injected = 0;
+    for (uint64_t n = 1; n <= calls; ++n) {
+      for (uint32_t error : kErrors) {
+        FreshRoot();
+        support::FaultyFiles faulty(test.platform.files);
+        faulty.FailCall(n, error);
+        int code = RunOn(faulty);
+        if (!faulty.injected()) continue;
+        ++injected;
+        SCOPED_TRACE("call " + std::to_string(n) + " (" + support::Describe(*faulty.injected()) +
+                     ") failed with " + std::to_string(error));
+        CheckRun(faulty, code);
+        CheckChanges(faulty);
+        if (!lockDownFails) CheckNextRunCompletes(faulty);
+        if (HasFailure()) return injected;
+      }
+    }
+    return injected;
+  }
+
   // A fault leaves nothing behind that stops the next run, except a
   // LOCKDOWN.SYS whose erase failed: the next run takes it for a lock-down
   // that is still in force.
@@ -180,6 +215,8 @@ class MonitorFaultsTest : public MonitorTest {
     }
     for (const auto& [name, content] : kData) EXPECT_EQ(support::ReadBytes(name), content) << name;
   }
+
+  bool lockDownFails = false;  // the application answers with AUTORUN.ERR
 };
 
 TEST_F(MonitorFaultsTest, EveryFaultOfAFullRunEndsInAStatusFileOrAMessage) {
@@ -188,28 +225,22 @@ TEST_F(MonitorFaultsTest, EveryFaultOfAFullRunEndsInAStatusFileOrAMessage) {
   support::FaultyFiles counting(test.platform.files);
   ASSERT_EQ(RunOn(counting), 0);
   ASSERT_EQ(support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.OK").substr(0, 15), "\r\nCOMPLETED ON ");
-  uint64_t calls = counting.calls();
-
-  int injected = 0;
-  for (uint64_t n = 1; n <= calls; ++n) {
-    for (uint32_t error : kErrors) {
-      FreshRoot();
-      support::FaultyFiles faulty(test.platform.files);
-      faulty.FailCall(n, error);
-      int code = RunOn(faulty);
-      if (!faulty.injected()) continue;
-      ++injected;
-      SCOPED_TRACE("call " + std::to_string(n) + " (" + support::Describe(*faulty.injected()) +
-                   ") failed with " + std::to_string(error));
-      CheckRun(faulty, code);
-      CheckChanges(faulty);
-      CheckNextRunCompletes(faulty);
-      if (HasFailure()) return;
-    }
-  }
-  std::printf("[ faults   ] %d faults injected into FULL runs (%llu calls)\n", injected,
-              static_cast<unsigned long long>(calls));
+  int injected = Sweep();
+  std::printf("[ faults   ] %d faults injected into FULL runs (%llu calls each)\n", injected,
+              static_cast<unsigned long long>(counting.calls()));
   EXPECT_GT(injected, 100);
+}
+
+TEST_F(MonitorFaultsTest, EveryFaultOfAFailedLockDownEndsInTheErrorFiles) {
+  lockDownFails = true;
+  FreshRoot();
+  support::FaultyFiles counting(test.platform.files);
+  ASSERT_EQ(RunOn(counting), 0);
+  ASSERT_EQ(support::ReadBytes("QZBACKUP.ERR"),
+            "\r\nERROR WHILE LOCKING DOWN SYSTEM\r\n\r\nUSERS STILL LOGGED IN\r\n\x1A");
+  int injected = Sweep();
+  std::printf("[ faults   ] %d faults injected into runs whose lock-down fails\n", injected);
+  EXPECT_GT(injected, 50);
 }
 
 }  // namespace
