@@ -1,7 +1,9 @@
 """Prints what QZSTART.EXE does on an everyday start (see scripts/demo)."""
 
 import os
+import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import qzsandbox  # noqa: E402
@@ -19,6 +21,43 @@ def start(box, number, *args):
     host = box.drive_c(folder)
     records = box.start_records(number)
     return identity, folder, host, records[number - 1] if len(records) >= number else None
+
+
+def backup_run(box):
+    """A whole FULL backup run of the sample root, with a line for each phase."""
+    print("\n--- Backup run: UTILS\\QZBACKUP\\QZBACKUP.EXE <job> FULL 5 ACME NIGHT 1")
+    job = os.path.join(os.path.dirname(qzsandbox.__file__), "backup_job.py")
+    target = os.path.join(box.top, "backup")
+    box.env["QZ_BACKUP_TARGET"] = target
+    monitor = subprocess.Popen([box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), job, "FULL", "5",
+                                "ACME", "NIGHT", "1"], cwd=box.root, env=box.env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started = time.monotonic()
+    phases = [
+        ("lock-down requested through QZSTART.EXE",
+         lambda: any("LOCKDOWN" in r[-1] for r in box.start_records(0, timeout=0))),
+        ("lock-down in force (LOCKDOWN.SYS)", lambda: os.path.exists(box.path("LOCKDOWN.SYS"))),
+        ("marking: every file gets the archive attribute",
+         lambda: qzsandbox.read_attributes(box.path("DATA", "ORDERS.DBF")) & qzsandbox.ARCHIVE),
+        ("backup job started", lambda: os.path.exists(target + ".log")),
+        ("waiting until no file carries the archive attribute (a scan a minute)", lambda: True),
+        ("backup taken, lock-down released after 30 s (LOCKDOWN.SYS erased)",
+         lambda: not os.path.exists(box.path("LOCKDOWN.SYS"))),
+        ("completed", lambda: monitor.poll() is not None),
+    ]
+    for text, reached in phases:
+        while not reached() and monitor.poll() is None:
+            time.sleep(0.05)
+        print("  %5.1f s  %s" % (time.monotonic() - started, text))
+    monitor.wait()
+    with open(target + ".log") as f:
+        print("Files the backup job took: %d" % len(f.read().split()))
+    for name in ["QZBACKUP.OK", "QZBACKUP.TST", "QZBACKUP.ERR"]:
+        path = box.path("UTILS", "QZBACKUP", name)
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                print("UTILS\\QZBACKUP\\%s: %r" % (name, f.read()))
+    print("LOCKDOWN.SYS still there: %s" % os.path.exists(box.path("LOCKDOWN.SYS")))
 
 
 def main():
@@ -47,6 +86,9 @@ def main():
         print("Files rewritten: %s" % ", ".join(changed))
         print("Program and library files copied: %s" % (", ".join(copied) or "none"))
         print("The application recorded: command line   %s" % record[1])
+
+        if "--no-backup" not in sys.argv:
+            backup_run(box)
     finally:
         box.close()
 
