@@ -42,7 +42,8 @@ bool IsFailureText(const std::string& text) {
   static const std::regex kTexts(
       "COULD NOTE DELETE AUTORUN.ERR OR QZBACKUP.ERR|MISSING COMMAND LINE PARAMETERS|"
       "INVALID BACKUP MODE|THE SYSTEM IS ALREADY LOCKED-DOWN - CANNOT CONTINUE|"
-      "#[0-9]+ - WINEXEC\\(\\) FAILED TO LAUNCH .*|ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\n[\\s\\S]*|"
+      "#[0-9]+ - WINEXEC\\(\\) FAILED TO LAUNCH .*|"
+      "ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\n[\\s\\S]*|"
       "TIMEOUT WAITING FOR SYSTEM LOCK-DOWN|FAILED TO LOAD KERNEL32.DLL|"
       "FAILED TO LOCATE SetFileAttributes|TIMEOUT WAITING FOR BACKUP TO COMPLETE|"
       "RUNTIME ERROR\r\n\r\nCalled from: .*\r\nMain system: .*\r\nSub-System: .*\r\n"
