@@ -22,7 +22,9 @@ class ScanTest : public MonitorTest {
   }
   void MakeFolder(const std::string& name, uint32_t attributes = 0) {
     support::MakeFolders(name);
-    if (attributes) ASSERT_TRUE(plat::Native().files.SetAttributes(name, attributes));
+    if (attributes) {
+      ASSERT_TRUE(plat::Native().files.SetAttributes(name, attributes));
+    }
   }
 
   bool InProgress() { return monitor::BACKUPINPROGRESS(); }

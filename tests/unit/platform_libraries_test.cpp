@@ -26,7 +26,7 @@ CallArgument Pointer(const char* text) {
   return argument;
 }
 
-CallArgument Real(double value, CallArgument::Kind kind = CallArgument::Kind::kDouble) {
+[[maybe_unused]] CallArgument Real(double value, CallArgument::Kind kind = CallArgument::Kind::kDouble) {
   CallArgument argument;
   argument.kind = kind;
   argument.real = value;
