@@ -174,32 +174,11 @@ TEST_F(DispatchTest, WaitWordAloneIsANormalStart) {
   EXPECT_EQ(OnlyMessage(), "This is not the Varnolet root folder");
 }
 
-// A registry and version that the test chooses, for the elevation decision.
-class ChosenSystem : public plat::SystemInfo {
- public:
-  explicit ChosenSystem(plat::SystemInfo& real) : real_(real) {}
-  bool ModulePath(std::string& path) override { return real_.ModulePath(path); }
-  std::string CommandLine() override { return real_.CommandLine(); }
-  uint32_t Version() override { return version; }
-  uint32_t AvailablePhysicalMemory() override { return real_.AvailablePhysicalMemory(); }
-  bool NetworkUserName(std::string& name) override { return real_.NetworkUserName(name); }
-  plat::RegistryRead MachineNumber(const std::string& key, const std::string& value,
-                                   uint32_t& number) override {
-    keyAsked = key + "|" + value;
-    number = registryNumber;
-    return registry;
-  }
-  uint32_t version = 0x23F00206;  // 6.2
-  plat::RegistryRead registry = plat::RegistryRead::kRead;
-  uint32_t registryNumber = 1;
-  std::string keyAsked;
-
- private:
-  plat::SystemInfo& real_;
-};
 
 TEST_F(LauncherTest, UacPromptsUnlessTheKeySaysNo) {
-  ChosenSystem system(plat::Native().system);
+  support::ChosenSystem system(plat::Native().system);
+  system.version = 0x23F00206;  // 6.2
+  system.registry = plat::RegistryRead::kRead;
   plat::Platform os{test.platform.files, test.clock, test.processes, test.ui, system,
                     test.platform.libraries};
   launcher::Context chosen{os};
@@ -280,7 +259,9 @@ TEST_F(NormalStartTest, QuotedFolderWithBlanksIsUsedAsGiven) {
 TEST_F(NormalStartTest, OnlyInstallAndUpgradeStartsAskForElevation) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
   MakeSharedRoot();
-  ChosenSystem system(plat::Native().system);
+  support::ChosenSystem system(plat::Native().system);
+  system.version = 0x23F00206;  // 6.2
+  system.registry = plat::RegistryRead::kRead;
   plat::Platform os{test.platform.files, test.clock, test.processes, test.ui, system,
                     test.platform.libraries};
   launcher::Context chosen{os};

@@ -41,24 +41,6 @@ class ScriptedProcesses : public plat::Processes {
   std::function<void(const std::string&)> onStart;        // the started program's part
 };
 
-// The native system facts with a chosen command line.
-class ChosenCommandLine : public plat::SystemInfo {
- public:
-  explicit ChosenCommandLine(plat::SystemInfo& real) : real_(real) {}
-  bool ModulePath(std::string& path) override { return real_.ModulePath(path); }
-  std::string CommandLine() override { return line; }
-  uint32_t Version() override { return real_.Version(); }
-  uint32_t AvailablePhysicalMemory() override { return real_.AvailablePhysicalMemory(); }
-  bool NetworkUserName(std::string& name) override { return real_.NetworkUserName(name); }
-  plat::RegistryRead MachineNumber(const std::string& key, const std::string& value,
-                                   uint32_t& number) override {
-    return real_.MachineNumber(key, value, number);
-  }
-  std::string line;
-
- private:
-  plat::SystemInfo& real_;
-};
 
 class MonitorTest : public support::TempFolderTest {
  protected:
@@ -125,7 +107,7 @@ class MonitorTest : public support::TempFolderTest {
 
   support::TestPlatform test;
   ScriptedProcesses processes;
-  ChosenCommandLine system{plat::Native().system};
+  support::ChosenSystem system{plat::Native().system};
   plat::Platform os{test.platform.files, test.clock, processes, test.ui, system,
                     test.platform.libraries};
 };

@@ -52,24 +52,6 @@ TEST(CommandLineTest, KeepsTheFirstNineteenWords) {
   EXPECT_EQ(rt::SplitCommandLine("QZBACKUP.EXE //X" + line.substr(12)), first);
 }
 
-// The platform with a command line of the test's choosing.
-class GivenCommandLine : public plat::SystemInfo {
- public:
-  explicit GivenCommandLine(plat::SystemInfo& real) : real_(real) {}
-  bool ModulePath(std::string& path) override { return real_.ModulePath(path); }
-  std::string CommandLine() override { return line; }
-  uint32_t Version() override { return real_.Version(); }
-  uint32_t AvailablePhysicalMemory() override { return real_.AvailablePhysicalMemory(); }
-  bool NetworkUserName(std::string& name) override { return real_.NetworkUserName(name); }
-  plat::RegistryRead MachineNumber(const std::string& key, const std::string& value,
-                                   uint32_t& number) override {
-    return real_.MachineNumber(key, value, number);
-  }
-  std::string line = "QZBACKUP.EXE";
-
- private:
-  plat::SystemInfo& real_;
-};
 
 // What the routines below saw; start-up takes plain functions.
 struct Seen {
@@ -113,7 +95,7 @@ class StartTest : public RuntimeTest {
     return rt::Start(platform, errorsys, main);
   }
 
-  GivenCommandLine system{test.platform.system};
+  support::ChosenSystem system{test.platform.system};
   plat::Platform platform{test.platform.files, test.clock,    test.processes,
                           test.ui,             system,        test.platform.libraries};
 };

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,35 @@ class RecordingProcesses : public plat::Processes {
 
  private:
   plat::Processes& real_;
+};
+
+// The native system facts, with those a test chooses: the command line (the
+// real one is the test program's own), and the version and the registry
+// number (there is no registry on POSIX) when they are set.
+class ChosenSystem : public plat::SystemInfo {
+ public:
+  explicit ChosenSystem(plat::SystemInfo& real) : real_(real) {}
+  bool ModulePath(std::string& path) override { return real_.ModulePath(path); }
+  std::string CommandLine() override { return line; }
+  uint32_t Version() override { return version ? *version : real_.Version(); }
+  uint32_t AvailablePhysicalMemory() override { return real_.AvailablePhysicalMemory(); }
+  bool NetworkUserName(std::string& name) override { return real_.NetworkUserName(name); }
+  plat::RegistryRead MachineNumber(const std::string& key, const std::string& value,
+                                   uint32_t& number) override {
+    if (!registry) return real_.MachineNumber(key, value, number);
+    keyAsked = key + "|" + value;
+    number = registryNumber;
+    return *registry;
+  }
+
+  std::string line = "QZBACKUP.EXE";
+  std::optional<uint32_t> version;
+  std::optional<plat::RegistryRead> registry;
+  uint32_t registryNumber = 1;
+  std::string keyAsked;  // the last key and value read, as "key|value"
+
+ private:
+  plat::SystemInfo& real_;
 };
 
 // The native platform with the simulated clock, the recording message box and
