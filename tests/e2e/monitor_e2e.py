@@ -40,14 +40,9 @@ class MonitorCase(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result)
         return result
 
-    def read(self, *parts):
-        with open(self.box.path(*parts), "rb") as f:
-            return f.read()
-
     def expect_failure(self, text):
         expected = b"\r\n" + text.encode("latin-1") + b"\x1a"
-        self.assertEqual(self.read("QZBACKUP.ERR"), expected)
-        self.assertEqual(self.read("UTILS", "QZBACKUP", "QZBACKUP.ERR"), expected)
+        self.assertEqual(self.box.error_files(), [expected, expected])
 
     def visible_files(self):
         """Every file of the root that is neither hidden nor system, relative."""
@@ -66,8 +61,8 @@ class MonitorCase(unittest.TestCase):
                 for folder, _, files in os.walk(self.target) for name in files}
 
     def expect_completed(self):
-        self.assertRegex(self.read("UTILS", "QZBACKUP", "QZBACKUP.OK").decode(), COMPLETED)
-        self.assertEqual(self.read("UTILS", "QZBACKUP", "QZBACKUP.TST"), b"\x1a")
+        self.assertRegex(self.box.read("UTILS", "QZBACKUP", "QZBACKUP.OK").decode(), COMPLETED)
+        self.assertEqual(self.box.read("UTILS", "QZBACKUP", "QZBACKUP.TST"), b"\x1a")
         self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
         self.assertFalse(os.path.exists(self.box.path("QZBACKUP.ERR")))
 
@@ -86,7 +81,7 @@ class FullRunTest(MonitorCase):
         self.assertNotIn("DATA/HIDDEN.DBF", self.backed_up())
         self.assertIn("UTILS/QZBACKUP/QZBACKUP.TST", self.backed_up())
         with open(self.target + "/DATA/ORDERS.DBF", "rb") as f:
-            self.assertEqual(f.read(), self.read("DATA", "ORDERS.DBF"))
+            self.assertEqual(f.read(), self.box.read("DATA", "ORDERS.DBF"))
 
 
 class PartialRunTest(MonitorCase):
@@ -154,7 +149,7 @@ class PreCheckTest(MonitorCase):
             f.write("someone else's")
         self.monitor(JOB, "FULL", "5", "ACME", "NIGHT")
         self.expect_failure("THE SYSTEM IS ALREADY LOCKED-DOWN - CANNOT CONTINUE")
-        self.assertEqual(self.read("LOCKDOWN.SYS"), b"someone else's")
+        self.assertEqual(self.box.read("LOCKDOWN.SYS"), b"someone else's")
         self.assertEqual(self.box.start_records(0, timeout=0), [])
 
     def test_status_folder_missing(self):
@@ -163,7 +158,7 @@ class PreCheckTest(MonitorCase):
         result = self.box.run(self.box.path("QZBACKUP.EXE"), JOB, "PARTIAL", "5", "ACME",
                               "NIGHT", "1", timeout=600)
         self.assertEqual(result.returncode, 0)
-        report = self.read("QZBACKUP.ERR").decode("latin-1")
+        report = self.box.read("QZBACKUP.ERR").decode("latin-1")
         self.assertRegex(report, r"^\r\nRUNTIME ERROR\r\n\r\nCalled from: __EVAL\(\d+\) SET\(0\) "
                                  r"MAIN\(\d+\) \r\nMain system: 20 - Create error\r\n"
                                  r"Sub-System: 2013 - TERM\r\nO/S code: 3\r\n"

@@ -136,6 +136,14 @@ class Sandbox:
                 return [tuple(line.split("\t", 1)) for line in lines]
             time.sleep(0.05)
 
+    def read(self, *windows_parts):
+        with open(self.path(*windows_parts), "rb") as f:
+            return f.read()
+
+    def error_files(self):
+        """The monitor's two error status files: in the root and in UTILS\\QZBACKUP."""
+        return [self.read("QZBACKUP.ERR"), self.read("UTILS", "QZBACKUP", "QZBACKUP.ERR")]
+
     def identity(self):
         with open(self.path(IDENTITY), "rb") as f:
             return f.read().decode("latin-1")

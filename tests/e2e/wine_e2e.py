@@ -42,14 +42,9 @@ class WineCase(unittest.TestCase):
     def monitor(self, *args, cwd=None):
         return self.run_program(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), *args, cwd=cwd)
 
-    def read(self, *parts):
-        with open(self.box.path(*parts), "rb") as f:
-            return f.read()
-
     def expect_failure(self, text):
         expected = b"\r\n" + text.encode("latin-1") + b"\x1a"
-        self.assertEqual(self.read("QZBACKUP.ERR"), expected)
-        self.assertEqual(self.read("UTILS", "QZBACKUP", "QZBACKUP.ERR"), expected)
+        self.assertEqual(self.box.error_files(), [expected, expected])
 
 
 class LauncherUnderWineTest(WineCase):
@@ -88,14 +83,14 @@ class LauncherUnderWineTest(WineCase):
         with open(self.box.path("RUN.REQ"), "w") as f:
             f.write(command)
         self.launcher("", "{RUN}", str(len(command)), "RUN.REQ")
-        self.assertEqual(self.read("RUN.REQ"), b"OK")
+        self.assertEqual(self.box.read("RUN.REQ"), b"OK")
         self.assertEqual(self.box.start_records()[0][1], "QZWINIT C:\\Relay\\ relayed")
         with open(self.box.path("RUN.REQ"), "w") as f:
             f.write("nightly.bat")
         self.launcher("", "{RUN}", "11", "RUN.REQ")
-        self.assertEqual(self.read("RUN.REQ"), b"Could not locate EXE in calling string")
+        self.assertEqual(self.box.read("RUN.REQ"), b"Could not locate EXE in calling string")
         self.launcher("", "{RUN}", "11", "MISSING.REQ")
-        self.assertEqual(self.read("MISSING.REQ"), b"2 (fopen)")
+        self.assertEqual(self.box.read("MISSING.REQ"), b"2 (fopen)")
 
 
 class MonitorUnderWineTest(WineCase):
@@ -114,7 +109,7 @@ class MonitorUnderWineTest(WineCase):
             f.write("held")
         self.monitor("JOB.EXE", "FULL", "5", "ACME", "NIGHT")
         self.expect_failure("THE SYSTEM IS ALREADY LOCKED-DOWN - CANNOT CONTINUE")
-        self.assertEqual(self.read("LOCKDOWN.SYS"), b"held")
+        self.assertEqual(self.box.read("LOCKDOWN.SYS"), b"held")
 
     def test_launcher_that_cannot_be_found(self):
         os.remove(self.box.path("QZSTART.EXE"))
