@@ -2,9 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
 #include "platform/posix/error.h"
 #include "platform/posix/filetime.h"
@@ -23,36 +27,137 @@ std::optional<DosAttrib> Decode(ssize_t length, const char* value) {
   return DecodeDosAttrib(value, static_cast<size_t>(length));
 }
 
-// The birth time of a file as a FILETIME; the older of its change and
-// modification times where the file system records no birth time.
-FileTime BirthTime(int fd, const char* path) {
-  struct statx facts;
+// Which file, in which state: any change of its attributes moves the change time.
+struct FileState {
+  dev_t device = 0;
+  ino_t inode = 0;
+  int64_t changeSeconds = 0, changeNanoseconds = 0;
+};
+
+FileState StateOf(const struct stat& facts) {
+  return {facts.st_dev, facts.st_ino, facts.st_ctim.tv_sec, facts.st_ctim.tv_nsec};
+}
+
+FileState StateOf(const struct statx& facts) {
+  return {makedev(facts.stx_dev_major, facts.stx_dev_minor), facts.stx_ino,
+          facts.stx_ctime.tv_sec, facts.stx_ctime.tv_nsec};
+}
+
+bool SameState(const FileState& a, const FileState& b) {
+  return a.device == b.device && a.inode == b.inode && a.changeSeconds == b.changeSeconds &&
+         a.changeNanoseconds == b.changeNanoseconds;
+}
+
+// The stored values that the listings of the current path read (see BeginListing).
+class RememberedListings {
+ public:
+  void Begin(const std::string& folder) {
+    while (!listings_.empty() && !Holds(listings_.back().folder, folder)) listings_.pop_back();
+    if (!listings_.empty() && listings_.back().folder == folder) listings_.pop_back();
+    listings_.push_back({folder, {}, true});
+  }
+
+  void Remember(const FileState& state, const std::optional<DosAttrib>& stored) {
+    if (listings_.empty()) return;
+    listings_.back().values.push_back({state, stored});
+    listings_.back().sorted = false;
+  }
+
+  // The value remembered for the file in this state by the listing in
+  // progress or one of the folders that hold it; null when there is none.
+  // A write sorts a listing by inode once: the marking of a folder makes one
+  // write per file. The entries "." and ".." look only at the listings of the
+  // folders that hold the one in progress, one entry after the other.
+  const std::optional<DosAttrib>* Recall(const FileState& state, bool forWrite) {
+    size_t count = listings_.size() - (forWrite || listings_.empty() ? 0 : 1);
+    for (size_t i = count; i-- > 0;) {
+      std::vector<Remembered>& values = listings_[i].values;
+      if (forWrite) {
+        if (!listings_[i].sorted) {
+          std::stable_sort(values.begin(), values.end(), ByInode);
+          listings_[i].sorted = true;
+        }
+        auto found = std::lower_bound(values.begin(), values.end(), Remembered{state, {}}, ByInode);
+        if (found != values.end() && found->state.inode == state.inode) return Valid(*found, state);
+      } else {
+        for (const Remembered& value : values) {
+          if (value.state.inode == state.inode) return Valid(value, state);
+        }
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  struct Remembered {
+    FileState state;
+    std::optional<DosAttrib> stored;
+  };
+  struct Listing {
+    std::string folder;
+    std::vector<Remembered> values;
+    bool sorted;
+  };
+
+  static bool ByInode(const Remembered& a, const Remembered& b) {
+    return a.state.inode < b.state.inode;
+  }
+  static const std::optional<DosAttrib>* Valid(const Remembered& value, const FileState& state) {
+    return SameState(value.state, state) ? &value.stored : nullptr;
+  }
+
+  // True when the folder `outer` holds `inner` (or is it): "" holds every folder.
+  static bool Holds(const std::string& outer, const std::string& inner) {
+    return inner.compare(0, outer.size(), outer) == 0;
+  }
+
+  std::vector<Listing> listings_;  // outermost first
+};
+
+RememberedListings& Listings() {
+  static RememberedListings listings;
+  return listings;
+}
+
+// What a write needs to know of the file besides its old value.
+struct WriteFacts {
+  bool folder = false;
+  FileTime birth = 0;  // the older of change and modification time where none is recorded
+  FileState state;
+};
+
+// One statx of the file (following links) gives both; false with errno set
+// when the file cannot be reached.
+bool ReadWriteFacts(int fd, const char* path, WriteFacts& facts) {
+  struct statx found;
   int flags = fd >= 0 ? AT_EMPTY_PATH : 0;
   if (statx(fd >= 0 ? fd : AT_FDCWD, fd >= 0 ? "" : path, flags,
-            STATX_BTIME | STATX_MTIME | STATX_CTIME, &facts) != 0) {
-    return 0;
+            STATX_TYPE | STATX_BTIME | STATX_MTIME | STATX_CTIME, &found) != 0) {
+    return false;
   }
-  if (facts.stx_mask & STATX_BTIME) return FileTimeFromUnix(facts.stx_btime.tv_sec, facts.stx_btime.tv_nsec);
-  const statx_timestamp& older =
-      facts.stx_ctime.tv_sec < facts.stx_mtime.tv_sec ? facts.stx_ctime : facts.stx_mtime;
-  return FileTimeFromUnix(older.tv_sec, older.tv_nsec);
+  facts.folder = S_ISDIR(found.stx_mode);
+  facts.state = StateOf(found);
+  if (found.stx_mask & STATX_BTIME) {
+    facts.birth = FileTimeFromUnix(found.stx_btime.tv_sec, found.stx_btime.tv_nsec);
+  } else {
+    const statx_timestamp& older =
+        found.stx_ctime.tv_sec < found.stx_mtime.tv_sec ? found.stx_ctime : found.stx_mtime;
+    facts.birth = FileTimeFromUnix(older.tv_sec, older.tv_nsec);
+  }
+  return true;
 }
 
-bool IsFolder(int fd, const char* path) {
-  struct stat facts;
-  int result = fd >= 0 ? fstat(fd, &facts) : stat(path, &facts);
-  return result == 0 && S_ISDIR(facts.st_mode);
-}
-
-bool Write(int fd, const std::string& hostPath, uint32_t attrib) {
-  const char* path = hostPath.c_str();
-  std::optional<DosAttrib> old = fd >= 0 ? ReadStoredAttributes(fd) : ReadStoredAttributes(hostPath);
-  FileTime created = old && old->createTime ? *old->createTime : BirthTime(fd, path);
+bool Write(int fd, const std::string& hostPath, const WriteFacts& facts, uint32_t attrib) {
+  const std::optional<DosAttrib>* listed = Listings().Recall(facts.state, true);
+  std::optional<DosAttrib> old = listed ? *listed
+                                 : fd >= 0 ? ReadStoredAttributes(fd)
+                                           : ReadStoredAttributes(hostPath);
+  FileTime created = old && old->createTime ? *old->createTime : facts.birth;
   uint32_t value = attrib & kSettableAttributes;
-  if (IsFolder(fd, path)) value |= kAttrDirectory;
+  if (facts.folder) value |= kAttrDirectory;
   std::string bytes = EncodeDosAttrib(value, created);
   int result = fd >= 0 ? fsetxattr(fd, kXattrName, bytes.data(), bytes.size(), 0)
-                       : setxattr(path, kXattrName, bytes.data(), bytes.size(), 0);
+                       : setxattr(hostPath.c_str(), kXattrName, bytes.data(), bytes.size(), 0);
   if (result == 0) return true;
   // ENOTSUP (a file system without user attributes) becomes 50.
   return FailErrno(errno, hostPath);
@@ -83,10 +188,16 @@ bool WriteDosAttribValue(const std::string& hostPath, const std::string& value) 
 }
 
 bool WriteStoredAttributes(const std::string& hostPath, uint32_t attrib) {
-  return Write(-1, hostPath, attrib);
+  WriteFacts facts;
+  if (!ReadWriteFacts(-1, hostPath.c_str(), facts)) return FailErrno(errno, hostPath);
+  return Write(-1, hostPath, facts, attrib);
 }
 
-bool WriteStoredAttributes(int fd, uint32_t attrib) { return Write(fd, "", attrib); }
+bool WriteStoredAttributes(int fd, uint32_t attrib) {
+  WriteFacts facts;
+  ReadWriteFacts(fd, "", facts);  // an open file can always be described
+  return Write(fd, "", facts, attrib);
+}
 
 bool IsHiddenName(std::string_view name) {
   return !name.empty() && name[0] == '.' && name != "." && name != "..";
@@ -101,8 +212,10 @@ uint32_t ReportedAttributes(std::string_view name, bool folder, bool link,
   return attributes ? attributes : kAttrNormal;
 }
 
+void BeginListing(const std::string& folder) { Listings().Begin(folder); }
+
 bool DescribeFile(int dirFd, const char* name, const std::string& hostPath,
-                  std::string_view shownName, FindEntry& entry) {
+                  std::string_view shownName, FindEntry& entry, bool listed) {
   struct stat facts;
   if (fstatat(dirFd, name, &facts, AT_SYMLINK_NOFOLLOW) != 0) return FailErrno(errno, hostPath);
   bool link = S_ISLNK(facts.st_mode);
@@ -112,7 +225,20 @@ bool DescribeFile(int dirFd, const char* name, const std::string& hostPath,
     struct stat target;
     folder = fstatat(dirFd, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
   }
-  entry.attributes = ReportedAttributes(shownName, folder, link, ReadStoredAttributes(hostPath));
+  std::optional<DosAttrib> stored;
+  bool dots = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+  const std::optional<DosAttrib>* known =
+      listed && dots ? Listings().Recall(StateOf(facts), false) : nullptr;
+  if (known) {
+    stored = *known;  // the folder or its parent, as its own listing or its parent's read it
+  } else {
+    // The folder being listed is open as `dirFd`: its path need not be looked up again.
+    bool listedFolder = dirFd >= 0 && std::strcmp(name, ".") == 0;
+    stored = listedFolder ? ReadStoredAttributes(dirFd) : ReadStoredAttributes(hostPath);
+  }
+  // A link's value is its target's, so it is not remembered by the link's own state.
+  if (listed && !link) Listings().Remember(StateOf(facts), stored);
+  entry.attributes = ReportedAttributes(shownName, folder, link, stored);
   entry.lastWriteTime = FileTimeFromUnix(facts.st_mtim.tv_sec, facts.st_mtim.tv_nsec);
   entry.size = folder || link ? 0 : static_cast<uint64_t>(facts.st_size);
   return true;

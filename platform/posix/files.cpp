@@ -224,10 +224,12 @@ class PosixSearch : public DirectorySearch {
 
   bool Next(FindEntry& entry) override {
     while (next_ < names_.size()) {
-      const std::string& name = names_[next_++];
+      std::string& name = names_[next_++];
+      path_.resize(folderLength_);
+      path_ += name;
       // An entry removed since the folder was read is skipped.
-      if (DescribeFile(dirfd(dir_), name.c_str(), Joined(folder_, name), name, entry)) {
-        entry.name = name;
+      if (DescribeFile(dirfd(dir_), name.c_str(), path_, name, entry, true)) {
+        entry.name = std::move(name);  // each name is handed out once
         return true;
       }
     }
@@ -239,6 +241,9 @@ class PosixSearch : public DirectorySearch {
   std::string folder_;
   std::vector<std::string> names_;
   size_t next_ = 0;
+  // The folder and its separator, followed by the name of the entry at hand.
+  std::string path_ = Joined(folder_, "");
+  size_t folderLength_ = path_.size();
 };
 
 // Opens a file only to test its share locks; -1 where it cannot be opened.
@@ -265,12 +270,14 @@ class PosixFileSystem : public FileSystem {
     if (!dir) {
       return FailSearch(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : WindowsError(errno));
     }
+    BeginListing(folderPart);
     bool root = IsRootFolder(folderPart);
+    bool everyName = name == "*" || name == "*.*";  // what listings ask for, no matcher needed
     std::vector<std::string> names;
     while (dirent* entry = readdir(dir)) {
       std::string_view entryName = entry->d_name;
       if (root && (entryName == "." || entryName == "..")) continue;
-      if (MatchesPattern(name, entryName)) names.emplace_back(entryName);
+      if (everyName || MatchesPattern(name, entryName)) names.emplace_back(entryName);
     }
     auto search = std::make_unique<PosixSearch>(dir, folder, std::move(names));
     if (!search->Next(first)) return FailSearch(kErrorFileNotFound);
@@ -288,10 +295,7 @@ class PosixFileSystem : public FileSystem {
 
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     std::string host;
-    if (!TranslatePath(path, host)) return false;
-    struct stat facts;
-    if (stat(host.c_str(), &facts) != 0) return FailErrno(errno, host);
-    return WriteStoredAttributes(host, attributes);
+    return TranslatePath(path, host) && WriteStoredAttributes(host, attributes);
   }
 
   // As CopyFile: the copy gets the source's attributes and archive, its last

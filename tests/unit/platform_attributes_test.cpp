@@ -267,6 +267,32 @@ TEST_F(StoredAttributesTest, WrittenValuesAreVersion5AndKeepTheCreationTime) {
   EXPECT_EQ(*value, plat::posix::EncodeDosAttrib(plat::kAttrReadOnly, kSambaCreateTime));
 }
 
+// Listings remember what their entries store; a change that another program
+// makes after the listing must still be seen.
+TEST_F(StoredAttributesTest, ValuesChangedAfterAListingAreSeen) {
+  support::MakeFolders(Path("sub"));
+  ASSERT_TRUE(Create("sub\\a.dat"));
+  auto list = [&](const std::string& wanted) {
+    plat::FindEntry entry;
+    auto search = Files().FindFirst(Path("sub\\*.*"), entry);
+    uint32_t found = plat::kInvalidAttributes;
+    for (bool more = search != nullptr; more; more = search->Next(entry)) {
+      if (entry.name == wanted) found = entry.attributes;
+    }
+    return found;
+  };
+  EXPECT_EQ(list("a.dat"), plat::kAttrArchive);
+  ASSERT_TRUE(plat::posix::WriteDosAttribValue(Host("sub\\a.dat"), FromHex(kSambaV4Archive)));
+  ASSERT_TRUE(Files().SetAttributes(Path("sub\\a.dat"), plat::kAttrReadOnly));
+  EXPECT_EQ(*plat::posix::ReadDosAttribValue(Host("sub\\a.dat")),
+            plat::posix::EncodeDosAttrib(plat::kAttrReadOnly, kSambaCreateTime));
+
+  EXPECT_EQ(list("."), plat::kAttrDirectory);
+  ASSERT_TRUE(plat::posix::WriteDosAttribValue(
+      Host("sub"), plat::posix::EncodeDosAttrib(plat::kAttrSystem, kSambaCreateTime)));
+  EXPECT_EQ(list("."), plat::kAttrSystem | plat::kAttrDirectory);
+}
+
 TEST_F(StoredAttributesTest, LinksReportAReparsePointAndFollowTheirTarget) {
   support::WriteBytes(Path("target.txt"), "x");
   support::MakeFolders(Path("target"));
