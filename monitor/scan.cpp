@@ -10,16 +10,20 @@ namespace {
 
 constexpr int kArchiveOnly = 32;
 
+// The texts each entry is compared with, made once: a walk compares millions.
+const rt::Value kFolderLetter = "D", kArchiveLetter = "A", kLinkLetter = "L";
+const rt::Value kSelf = ".", kParent = "..", kEveryName = "*.*", kListed = "D";
+
 // The listing of a folder: plain files and folders, neither hidden nor system.
-rt::Value ListFolder(const rt::Value& folder) { return rt::DIRECTORY(folder + "*.*", "D"); }
+rt::Value ListFolder(const rt::Value& folder) { return rt::DIRECTORY(folder + kEveryName, kListed); }
 
 // "." and ".." name the folder itself and its parent.
-bool IsSelfOrParent(const rt::Value& name) { return name == "." || name == ".."; }
+bool IsSelfOrParent(const rt::Value& name) { return name == kSelf || name == kParent; }
 
 // A folder link (reparse point) is not entered: a link to a folder above it
 // would make the walk go round for ever.
 bool IsFolderToEnter(const rt::Value& letters) {
-  return rt::IN("D", letters) && !rt::IN("L", letters);
+  return rt::IN(kFolderLetter, letters) && !rt::IN(kLinkLetter, letters);
 }
 
 }  // namespace
@@ -33,9 +37,9 @@ bool BACKUPINPROGRESS(const rt::Value& prefix, rt::Here caller) {
     rt::Value name = rt::ALLTRIM(fields[rt::kEntryName]);
     const rt::Value& letters = fields[rt::kEntryAttributes];
     if (IsSelfOrParent(name)) continue;
-    if (rt::IN("D", letters)) {
+    if (rt::IN(kFolderLetter, letters)) {
       if (IsFolderToEnter(letters) && BACKUPINPROGRESS(folder + name + "\\")) return true;
-    } else if (rt::IN("A", letters)) {
+    } else if (rt::IN(kArchiveLetter, letters)) {
       return true;
     }
   }
@@ -52,9 +56,9 @@ void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix, rt::Here
       rt::Value name = rt::ALLTRIM(fields[rt::kEntryName]);
       const rt::Value& letters = fields[rt::kEntryAttributes];
       if (IsSelfOrParent(name)) continue;
-      if (rt::IN("D", letters)) {
+      if (rt::IN(kFolderLetter, letters)) {
         if (IsFolderToEnter(letters)) MARKFILES(setAttributes, folder + name + "\\");
-      } else if (!rt::IN("A", letters)) {
+      } else if (!rt::IN(kArchiveLetter, letters)) {
         rt::CALLDLL(setAttributes, {folder + name, kArchiveOnly});  // a failure is passed over
       }
     }

@@ -55,19 +55,56 @@ bool IsVisible(uint32_t attributes, uint32_t request) {
   return true;
 }
 
-// One directory entry. The date and time take one conversion to local time.
-Value EntryOf(const plat::FindEntry& found) {
-  plat::CalendarTime local;
-  Date date;
-  std::string time = "00:00:00";
-  if (Os().clock.ToLocalTime(found.lastWriteTime, local)) {
-    date = Date::FromCalendar(local.year, local.month, local.day);
-    time = internal::ClockText(local);
+// "hh:mm:ss", two digits each, as the clock text of the run-time shows it.
+std::string TimeText(const plat::CalendarTime& local) {
+  std::string text = "00:00:00";
+  int parts[] = {local.hour, local.minute, local.second};
+  for (int i = 0; i < 3; ++i) {
+    int part = parts[i] % 100;
+    if (part < 0) return internal::ClockText(local);  // never for a real time
+    text[3 * i] = static_cast<char>('0' + part / 10);
+    text[3 * i + 1] = static_cast<char>('0' + part % 10);
   }
+  return text;
+}
+
+// The local date and time of last writes. Files written together share their
+// second, and one conversion to local time serves them all; the conversion is
+// what costs.
+class LocalTimes {
+ public:
+  // The date and "hh:mm:ss" of a last write; the empty date and "00:00:00"
+  // when it cannot be converted.
+  void Convert(plat::FileTime time, Date& date, std::string& clock) {
+    uint64_t second = time / 10000000;
+    if (!known_ || second != second_) {
+      plat::CalendarTime local;
+      converted_ = Os().clock.ToLocalTime(time, local);
+      date_ = converted_ ? Date::FromCalendar(local.year, local.month, local.day) : Date();
+      clock_ = converted_ ? TimeText(local) : "00:00:00";
+      second_ = second;
+      known_ = true;
+    }
+    date = date_;
+    clock = clock_;
+  }
+
+ private:
+  bool known_ = false, converted_ = false;
+  uint64_t second_ = 0;
+  Date date_;
+  std::string clock_;
+};
+
+// One directory entry.
+Value EntryOf(plat::FindEntry& found, LocalTimes& times) {
+  Date date;
+  std::string time;
+  times.Convert(found.lastWriteTime, date, time);
   bool folder = found.attributes & plat::kAttrDirectory;
   Array entry;
   entry.reserve(5);
-  entry.emplace_back(found.name);
+  entry.emplace_back(std::move(found.name));
   entry.emplace_back(folder ? 0u : static_cast<uint32_t>(found.size));
   entry.emplace_back(date);
   entry.emplace_back(std::move(time));
@@ -139,9 +176,10 @@ Value DIRECTORY(const Value& pattern, const Value& attributes, Here caller) {
   std::unique_ptr<plat::DirectorySearch> search =
       Os().files.FindFirst(pattern.IsText() ? pattern.Text() : "*.*", found);
   if (!search) return entries;
+  LocalTimes times;
   do {
     if (PassesAttributeTest(found.attributes, request) && IsVisible(found.attributes, request)) {
-      entries.push_back(EntryOf(found));
+      entries.push_back(EntryOf(found, times));
     }
   } while (search->Next(found));
   return entries;
