@@ -32,6 +32,7 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -252,31 +253,70 @@ BareWalk WalkBare(const std::string* value = nullptr) {
 // Gives every file the cleared value again, as it was generated.
 void ClearArchive() { WalkBare(&kCleared); }
 
-void SetCounters(benchmark::State& state, const Tree& tree) {
+// The processor time spent in user space and in the kernel by the timed
+// parts, this process's and (for find) its children's.
+class CpuTimes {
+ public:
+  void Start() { Read(startUser_, startSystem_); }
+  void Stop() {
+    double user = 0, system = 0;
+    Read(user, system);
+    user_ += user - startUser_;
+    system_ += system - startSystem_;
+  }
+  double user() const { return user_; }
+  double system() const { return system_; }
+
+ private:
+  static void Read(double& user, double& system) {
+    user = system = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+      rusage usage;
+      getrusage(who, &usage);
+      user += usage.ru_utime.tv_sec + usage.ru_utime.tv_usec * 1e-6;
+      system += usage.ru_stime.tv_sec + usage.ru_stime.tv_usec * 1e-6;
+    }
+  }
+  double startUser_ = 0, startSystem_ = 0, user_ = 0, system_ = 0;
+};
+
+// Time per entry, and how much of it went to user space and to the kernel.
+void SetCounters(benchmark::State& state, const Tree& tree, const CpuTimes& cpu) {
+  double perEntry = 1e9 / (static_cast<double>(tree.entries()) * state.iterations());
   state.counters["entries"] = tree.entries();
   state.counters["per_entry"] = benchmark::Counter(
       tree.entries(), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["user_ns"] = cpu.user() * perEntry;
+  state.counters["sys_ns"] = cpu.system() * perEntry;
 }
 
 void Scan(benchmark::State& state) {
   const Tree& tree = EnterTree(state);
+  CpuTimes cpu;
+  cpu.Start();
   for (auto _ : state) {
     if (monitor::BACKUPINPROGRESS()) state.SkipWithError("a flagged file was found");
   }
-  SetCounters(state, tree);
+  cpu.Stop();
+  SetCounters(state, tree, cpu);
 }
 
 void Bare(benchmark::State& state) {
   const Tree& tree = EnterTree(state);
+  CpuTimes cpu;
+  cpu.Start();
   for (auto _ : state) {
     BareWalk walk = WalkBare();
     if (walk.entries != tree.entries() || walk.flagged) state.SkipWithError("wrong tree");
   }
-  SetCounters(state, tree);
+  cpu.Stop();
+  SetCounters(state, tree, cpu);
 }
 
 void Find(benchmark::State& state) {
   const Tree& tree = EnterTree(state);
+  CpuTimes cpu;
+  cpu.Start();
   for (auto _ : state) {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) Die("pipe");
@@ -300,7 +340,8 @@ void Find(benchmark::State& state) {
     waitpid(child, &status, 0);
     if (lines != tree.files || status != 0) state.SkipWithError("find counted wrong");
   }
-  SetCounters(state, tree);
+  cpu.Stop();
+  SetCounters(state, tree, cpu);
 }
 
 void Marking(benchmark::State& state) {
@@ -308,29 +349,35 @@ void Marking(benchmark::State& state) {
   rt::Value kernel = rt::LOADLIBRARY("KERNEL32.DLL");
   rt::Value setAttributes =
       rt::GETPROCADDRESS(kernel, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
+  CpuTimes cpu;
   for (auto _ : state) {
     state.PauseTiming();
     ClearArchive();
     state.ResumeTiming();
+    cpu.Start();
     monitor::MARKFILES(setAttributes);
+    cpu.Stop();
   }
   rt::FREELIBRARY(kernel);
   BareWalk after = WalkBare();
   if (after.flagged != tree.files) state.SkipWithError("not every file was marked");
   ClearArchive();
-  SetCounters(state, tree);
+  SetCounters(state, tree, cpu);
 }
 
 void BareMarking(benchmark::State& state) {
   const Tree& tree = EnterTree(state);
+  CpuTimes cpu;
   for (auto _ : state) {
     state.PauseTiming();
     ClearArchive();
     state.ResumeTiming();
+    cpu.Start();
     WalkBare(&kArchived);
+    cpu.Stop();
   }
   ClearArchive();
-  SetCounters(state, tree);
+  SetCounters(state, tree, cpu);
 }
 
 // "VmRSS" or "VmHWM" of this process, in bytes.
@@ -366,10 +413,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
+      std::string name = run.run_name.function_name + "/" + run.run_name.args;
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        medians_[name] = run.GetAdjustedRealTime() / 1e3;  // every benchmark reports milliseconds
+      }
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        std::string name = run.run_name.function_name + "/" + run.run_name.args;
-        seconds_[name].push_back(run.real_accumulated_time /
-                                               static_cast<double>(run.iterations));
+        seconds_[name].push_back(run.GetAdjustedRealTime() / 1e3);
         if (run.counters.count("peak_heap_bytes")) {
           memory_[name] = {run.counters.at("peak_heap_bytes").value,
                                          run.counters.at("peak_rss_growth_bytes").value};
@@ -403,6 +452,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
  private:
   double Median(const std::string& name) {
+    if (medians_.count(name)) return medians_[name];
     auto found = seconds_.find(name);
     if (found == seconds_.end() || found->second.empty()) return 0.0 / 0.0;
     std::vector<double> times = found->second;
@@ -411,6 +461,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
   std::map<std::string, std::vector<double>> seconds_;
+  std::map<std::string, double> medians_;  // of repetitions, when only aggregates are reported
   std::map<std::string, std::pair<double, double>> memory_;
 };
 
