@@ -114,8 +114,9 @@ class RememberedListings {
   std::vector<Listing> listings_;  // outermost first
 };
 
+// Each thread remembers its own listings.
 RememberedListings& Listings() {
-  static RememberedListings listings;
+  thread_local RememberedListings listings;
   return listings;
 }
 
@@ -126,7 +127,7 @@ struct WriteFacts {
   FileState state;
 };
 
-// One statx of the file (following links) gives both; false with errno set
+// One statx of the file (following links) tells all three; false with errno set
 // when the file cannot be reached.
 bool ReadWriteFacts(int fd, const char* path, WriteFacts& facts) {
   struct statx found;
