@@ -39,6 +39,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,24 +57,33 @@
 
 extern char** environ;
 
-// Heap accounting for scan_memory: off except while that benchmark runs.
+// Heap accounting for scan_memory: every block carries a header with its size
+// and whether it was made while counting, so that freeing blocks made before
+// (such as the listings an earlier walk left) does not offset the count.
 namespace heap {
 bool counting = false;
-size_t live = 0, peak = 0;
+int64_t live = 0, peak = 0;
+struct alignas(std::max_align_t) Header {
+  size_t size;
+  bool counted;
+};
 }  // namespace heap
 
 void* operator new(size_t size) {
-  void* block = std::malloc(size ? size : 1);
-  if (!block) throw std::bad_alloc();
+  auto* header = static_cast<heap::Header*>(std::malloc(sizeof(heap::Header) + size));
+  if (!header) throw std::bad_alloc();
+  *header = {size, heap::counting};
   if (heap::counting) {
-    heap::live += malloc_usable_size(block);
+    heap::live += static_cast<int64_t>(size);
     heap::peak = std::max(heap::peak, heap::live);
   }
-  return block;
+  return header + 1;
 }
 void operator delete(void* block) noexcept {
-  if (block && heap::counting) heap::live -= malloc_usable_size(block);
-  std::free(block);
+  if (!block) return;
+  auto* header = reinterpret_cast<heap::Header*>(static_cast<char*>(block) - sizeof(heap::Header));
+  if (header->counted) heap::live -= static_cast<int64_t>(header->size);
+  std::free(header);
 }
 void operator delete(void* block, size_t) noexcept { operator delete(block); }
 
@@ -419,10 +430,11 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       }
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
         seconds_[name].push_back(run.GetAdjustedRealTime() / 1e3);
-        if (run.counters.count("peak_heap_bytes")) {
-          memory_[name] = {run.counters.at("peak_heap_bytes").value,
-                                         run.counters.at("peak_rss_growth_bytes").value};
-        }
+      }
+      bool single = run.run_type == Run::RT_Iteration || run.aggregate_name == "median";
+      if (single && run.counters.count("peak_heap_bytes")) {
+        memory_[name] = {run.counters.at("peak_heap_bytes").value,
+                         run.counters.at("peak_rss_growth_bytes").value};
       }
     }
     ConsoleReporter::ReportRuns(runs);
