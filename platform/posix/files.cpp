@@ -99,6 +99,57 @@ struct Opened {
   bool created = false;
 };
 
+enum class Creation { kCreated, kExists, kFailed };
+
+// Gives a file that nobody else can see yet its share mode and attributes.
+bool GuardNewFile(int fd, uint32_t access, uint32_t share, uint32_t newAttributes) {
+  return AcquireShareMode(fd, access, share) && WriteStoredAttributes(fd, newAttributes);
+}
+
+// Creates a file in one step, as Windows does: the file gets its share mode
+// and attributes while it has no name, and only then appears under `host`, so
+// that no other process can open it empty and unguarded in between (a start
+// copying an identity file that another start is creating would otherwise
+// copy nothing). A file system without unnamed files, or a host without
+// /proc, gets the name first and the guard right after.
+Creation CreateHostFile(const std::string& host, int mode, uint32_t access, uint32_t share,
+                        uint32_t newAttributes, int& fd) {
+  size_t slash = host.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : host.substr(0, slash + 1);
+  fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    std::string unnamed = "/proc/self/fd/" + std::to_string(fd);
+    bool guarded = GuardNewFile(fd, access, share, newAttributes);
+    if (guarded && linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, host.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return Creation::kCreated;
+    }
+    int error = errno;
+    close(fd);
+    fd = -1;
+    if (!guarded) return Creation::kFailed;
+    if (error == EEXIST) return Creation::kExists;
+    if (error != ENOENT || ::access("/proc/self/fd", X_OK) == 0) {
+      FailErrno(error, host);
+      return Creation::kFailed;
+    }
+  }
+  fd = open(host.c_str(), mode | O_CREAT | O_EXCL, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) return Creation::kExists;
+    FailErrno(errno, host);
+    return Creation::kFailed;
+  }
+  if (!GuardNewFile(fd, access, share, newAttributes)) {
+    uint32_t error = LastError();
+    unlink(host.c_str());  // leave nothing half made
+    close(fd);
+    fd = -1;
+    SetLastError(error);
+    return Creation::kFailed;
+  }
+  return Creation::kCreated;
+}
+
 // Opens a host file as CreateFile does, with the share mode of this layer.
 // A file that this creates, and one that kCreateAlways overwrites, records
 // `newAttributes`; kCreateAlways refuses to overwrite a hidden or system file
@@ -111,14 +162,23 @@ Opened OpenHost(const std::string& host, uint32_t access, uint32_t share, Dispos
   Opened result;
   int fd = -1;
   if (disposition != Disposition::kOpenExisting) {
-    fd = open(host.c_str(), mode | O_CREAT | O_EXCL, 0666);
-    result.created = fd >= 0;
-    if (fd < 0 && (errno != EEXIST || disposition == Disposition::kCreateNew)) {
-      FailErrno(errno, host);
-      return {};
+    switch (CreateHostFile(host, mode, access, share, newAttributes, fd)) {
+      case Creation::kCreated:
+        result.file = std::make_unique<PosixFile>(fd, access);
+        result.created = true;
+        SetLastError(kErrorSuccess);
+        return result;
+      case Creation::kFailed:
+        return {};
+      case Creation::kExists:
+        if (disposition == Disposition::kCreateNew) {
+          Fail(kErrorFileExists);
+          return {};
+        }
+        break;
     }
   }
-  if (fd < 0) fd = open(host.c_str(), mode);
+  fd = open(host.c_str(), mode);
   if (fd < 0) {
     FailErrno(errno, host);
     return {};
@@ -128,14 +188,6 @@ Opened OpenHost(const std::string& host, uint32_t access, uint32_t share, Dispos
   if (fstat(fd, &facts) != 0 || S_ISDIR(facts.st_mode)) {
     Fail(kErrorAccessDenied);  // Windows opens no folder as a file
     return {};
-  }
-  if (result.created) {
-    if (!AcquireShareMode(fd, access, share) || !WriteStoredAttributes(fd, newAttributes)) {
-      unlink(host.c_str());  // leave nothing half made
-      return {};
-    }
-    SetLastError(kErrorSuccess);
-    return result;
   }
   uint32_t stored = StoredBits(ReadStoredAttributes(fd));
   if (writes && (stored & kAttrReadOnly)) {

@@ -1,6 +1,7 @@
 // Files and folders: directory search, opens and share modes, copy, delete,
 // rename, folders, profile strings, and files that a running program holds.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -236,6 +237,37 @@ TEST_F(FilesTest, ShareModesExcludeConflictingOpens) {
     EXPECT_TRUE(Files().Delete(Path("shared.txt")));
   }
   EXPECT_FALSE(support::Exists(Path("shared.txt")));
+}
+
+// A file appears with its share mode already in force: a reader racing the
+// creator either misses the file or finds it complete, never empty.
+TEST_F(FilesTest, ANewFileIsNeverSeenBeforeItsCreatorHoldsIt) {
+  const std::string text = "20261208-101500-1-2-3";
+  std::atomic<bool> done{false};
+  int emptySeen = 0, completeSeen = 0;
+  std::thread reader([&] {
+    while (!done) {
+      auto file = Open("race.id", plat::kRead, plat::kShareRead);
+      if (!file) continue;
+      char buffer[64];
+      uint32_t got = 0;
+      if (file->Read(buffer, sizeof buffer, got)) {
+        if (std::string(buffer, got) == text) ++completeSeen; else ++emptySeen;
+      }
+    }
+  });
+  for (int round = 0; round < 3000; ++round) {
+    {
+      auto file = Open("race.id", plat::kWrite, plat::kShareNone, Disposition::kCreateAlways);
+      if (!file) continue;  // the reader held it
+      uint32_t written = 0;
+      ASSERT_TRUE(file->Write(text.data(), static_cast<uint32_t>(text.size()), written));
+    }
+    Files().Delete(Path("race.id"));
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(emptySeen, 0) << completeSeen << " complete reads";
 }
 
 TEST_F(FilesTest, CopyKeepsTimeModeAndAttributesAndAddsArchive) {
