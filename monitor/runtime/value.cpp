@@ -6,6 +6,7 @@
 
 #include "monitor/runtime/error.h"
 #include "monitor/runtime/internal.h"
+#include "platform/calendar.h"
 
 namespace rt {
 
@@ -26,16 +27,6 @@ bool FitsInt32(double value) {
 }
 
 int FloatingWidth(double value) { return value >= 1e10 || value <= -1e9 ? 20 : 10; }
-
-// Days from 1 March of year 0 onwards, for the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  int64_t era = (year >= 0 ? year : year - 399) / 400;
-  int64_t yearOfEra = year - era * 400;
-  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;  // days since 1 January 1970
-}
 
 constexpr int64_t kJulianDayOf1970 = 2440588;
 
@@ -76,7 +67,7 @@ Date Date::FromCalendar(int year, int month, int day) {
       day > DaysInMonth(year, month)) {
     return Date{};
   }
-  return Date{static_cast<int32_t>(DaysFromCivil(year, month, day) + kJulianDayOf1970)};
+  return Date{static_cast<int32_t>(plat::DaysFromCivil(year, month, day) + kJulianDayOf1970)};
 }
 
 void Date::ToCalendar(int& year, int& month, int& day) const {
@@ -84,15 +75,9 @@ void Date::ToCalendar(int& year, int& month, int& day) const {
     year = month = day = 0;
     return;
   }
-  int64_t z = julianDay - kJulianDayOf1970 + 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t dayOfEra = z - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-  day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-  month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
+  int64_t civilYear = 0;
+  plat::CivilFromDays(julianDay - kJulianDayOf1970, civilYear, month, day);
+  year = static_cast<int>(civilYear);
 }
 
 Block::Block(Body body, Here made)

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/calendar.h"
 #include "platform/platform.h"
 #include "platform/posix/error.h"
 #include "platform/posix/facets.h"
@@ -14,19 +15,6 @@ namespace {
 CalendarTime FromTm(const tm& parts, int milliseconds) {
   return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_wday,
           parts.tm_hour,        parts.tm_min,     parts.tm_sec,  milliseconds};
-}
-
-// Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
-void CivilFromDays(int64_t days, int64_t& year, int& month, int& day) {
-  days += 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t dayOfEra = days - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-  day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-  month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-  year = yearOfEra + era * 400 + (month <= 2);
 }
 
 class PosixClock : public Clock {
