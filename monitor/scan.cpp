@@ -22,9 +22,7 @@ bool IsSelfOrParent(const rt::Value& name) { return name == kSelf || name == kPa
 
 // A folder link (reparse point) is not entered: a link to a folder above it
 // would make the walk go round for ever.
-bool IsFolderToEnter(const rt::Value& letters) {
-  return rt::IN(kFolderLetter, letters) && !rt::IN(kLinkLetter, letters);
-}
+bool IsLink(const rt::Value& letters) { return rt::IN(kLinkLetter, letters); }
 
 }  // namespace
 
@@ -38,7 +36,7 @@ bool BACKUPINPROGRESS(const rt::Value& prefix, rt::Here caller) {
     const rt::Value& letters = fields[rt::kEntryAttributes];
     if (IsSelfOrParent(name)) continue;
     if (rt::IN(kFolderLetter, letters)) {
-      if (IsFolderToEnter(letters) && BACKUPINPROGRESS(folder + name + "\\")) return true;
+      if (!IsLink(letters) && BACKUPINPROGRESS(folder + name + "\\")) return true;
     } else if (rt::IN(kArchiveLetter, letters)) {
       return true;
     }
@@ -57,7 +55,7 @@ void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix, rt::Here
       const rt::Value& letters = fields[rt::kEntryAttributes];
       if (IsSelfOrParent(name)) continue;
       if (rt::IN(kFolderLetter, letters)) {
-        if (IsFolderToEnter(letters)) MARKFILES(setAttributes, folder + name + "\\");
+        if (!IsLink(letters)) MARKFILES(setAttributes, folder + name + "\\");
       } else if (!rt::IN(kArchiveLetter, letters)) {
         rt::CALLDLL(setAttributes, {folder + name, kArchiveOnly});  // a failure is passed over
       }
