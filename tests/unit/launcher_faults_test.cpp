@@ -80,17 +80,8 @@ class LauncherFaultsTest : public LauncherTest {
       if (entry.path().filename() != "dosdevices") std::filesystem::remove_all(entry.path());
     }
     std::filesystem::create_directory(HostRoot() / "c");
-    for (const char* folder : {"UTILS\\QZTSTDIR", "UTILS\\QZBACKUP", "AXS", "XLS", "SYSTEM"}) {
-      support::MakeFolders(folder);
-    }
-    support::WriteBytes("UTILS\\QZTSTDIR\\QZTSTDIR.CHK", "");
-    support::WriteBytes(files.rightsSource, "rights test");
-    support::WriteBytes("AXS\\ACE32.DLL", "ace32");
-    support::WriteBytes("AXS\\ADSLOC32.DLL", "adsloc32");
-    support::WriteBytes("AXS\\AXCWS32.DLL", "axcws32");
-    support::WriteBytes("AXS\\ADS.INI", "[SETTINGS]\r\nMULTITASKING_OFF=0\r\nOTHER=7\r\n");
+    MakeSharedRootData();
     support::WriteBytes("XLS\\libxl.dll", "libxl");
-    support::WriteBytes("LOCALMSG.TXT", "Local copy of Varnolet\r\n");
     support::WriteBytes("PURCHASE.EXE", "purchase");
     if (scenario.legacy) {
       support::MakeFolders(kDefaultFolder);

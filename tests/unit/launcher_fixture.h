@@ -45,6 +45,13 @@ class LauncherTest : public support::TempFolderTest {
 
   // Everything a normal start reads in the shared root.
   void MakeSharedRoot() {
+    MakeSharedRootData();
+    CopyTool("libxl.dll", "XLS\\libxl.dll");
+    CopyTool("purchase_standin", "PURCHASE.EXE");
+  }
+
+  // The shared root without the application and the spreadsheet library.
+  void MakeSharedRootData() {
     support::MakeFolders("UTILS\\QZTSTDIR");
     support::MakeFolders("UTILS\\QZBACKUP");
     support::MakeFolders("AXS");
@@ -57,8 +64,6 @@ class LauncherTest : public support::TempFolderTest {
     support::WriteBytes("AXS\\AXCWS32.DLL", "axcws32");
     support::WriteBytes("AXS\\ADS.INI", "[SETTINGS]\r\nMULTITASKING_OFF=0\r\nOTHER=7\r\n");
     support::WriteBytes("LOCALMSG.TXT", "Local copy of Varnolet\r\n");
-    CopyTool("libxl.dll", "XLS\\libxl.dll");
-    CopyTool("purchase_standin", "PURCHASE.EXE");
   }
 
   // Copies a built stand-in tool into the root under `name`.

@@ -52,13 +52,8 @@ class IdentityTest : public LauncherTest {
   void SetUp() override {
     LauncherTest::SetUp();
     MakeSharedRoot();
-    plat::CalendarTime utc;
-    utc.year = 2026;
-    utc.month = 12;
-    utc.day = 8;
-    utc.hour = 13;
-    utc.minute = 5;
-    utc.second = 9;
+    plat::CalendarTime utc{.year = 2026, .month = 12, .day = 8,
+                           .hour = 13, .minute = 5, .second = 9};
     test.clock.FixTime(utc, utc);
   }
 

@@ -75,6 +75,16 @@ class MonitorTest : public support::TempFolderTest {
     };
   }
 
+  // The FULL marking of the whole root, through the library call as MAIN makes it.
+  void Mark() {
+    rt::Value kernel = rt::LOADLIBRARY("KERNEL32.DLL");
+    rt::Value setAttributes =
+        rt::GETPROCADDRESS(kernel, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
+    ASSERT_TRUE(setAttributes.IsText());
+    monitor::MARKFILES(setAttributes);
+    rt::FREELIBRARY(kernel);
+  }
+
   // The backup job takes every file: it clears the archive attributes.
   static void ClearArchiveAttributes(const std::string& folder = "") {
     plat::FileSystem& files = plat::Native().files;

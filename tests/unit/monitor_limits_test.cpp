@@ -49,15 +49,6 @@ class LimitsTest : public MonitorTest {
     return Attributes("HOLD\\FILE.DBF");
   }
 
-  void Mark() {
-    rt::Value kernel = rt::LOADLIBRARY("KERNEL32.DLL");
-    rt::Value setAttributes =
-        rt::GETPROCADDRESS(kernel, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
-    ASSERT_TRUE(setAttributes.IsText());
-    monitor::MARKFILES(setAttributes);
-    rt::FREELIBRARY(kernel);
-  }
-
   fs::path deepFolder_;
 };
 

@@ -216,13 +216,8 @@ TEST_F(MainTest, LockDownFailureReasonGoesIntoTheErrorFiles) {
 
 TEST_F(MainTest, FullRunMarksWaitsAndRecordsItsCompletion) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
-  plat::CalendarTime local;
-  local.year = 2026;
-  local.month = 12;
-  local.day = 7;
-  local.hour = 23;
-  local.minute = 41;
-  local.second = 5;
+  plat::CalendarTime local{.year = 2026, .month = 12, .day = 7,
+                           .hour = 23, .minute = 41, .second = 5};
   test.clock.FixTime(local, local);
   support::MakeFolders("DATA\\INDEX");
   support::WriteBytes("DATA\\ORDERS.DBF", "orders");

@@ -29,15 +29,6 @@ class ScanTest : public MonitorTest {
 
   bool InProgress() { return monitor::BACKUPINPROGRESS(); }
 
-  void Mark() {
-    rt::Value kernel = rt::LOADLIBRARY("KERNEL32.DLL");
-    rt::Value setAttributes =
-        rt::GETPROCADDRESS(kernel, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
-    ASSERT_TRUE(setAttributes.IsText());
-    monitor::MARKFILES(setAttributes);
-    rt::FREELIBRARY(kernel);
-  }
-
   bool HasArchive(const std::string& name) {
     return (Attributes(name) & plat::kAttrArchive) != 0;
   }

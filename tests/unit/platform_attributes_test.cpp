@@ -23,7 +23,6 @@ plat::FileSystem& Files() { return plat::Native().files; }
 
 class AttributesTest : public support::TempFolderTest {
  protected:
-  std::string Path(const std::string& name) { return Root() + name; }
   bool Create(const std::string& name) {
     return Files().Open(Path(name), plat::kWrite, plat::kShareNone, Disposition::kCreateNew) != nullptr;
   }

@@ -25,7 +25,6 @@ plat::FileSystem& Files() { return plat::Native().files; }
 
 class FilesTest : public support::TempFolderTest {
  protected:
-  std::string Path(const std::string& name) { return Root() + name; }
 
   std::set<std::string> Found(const std::string& pattern) {
     std::set<std::string> names;

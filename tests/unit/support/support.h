@@ -179,6 +179,8 @@ class TempFolderTest : public ::testing::Test {
 
   // The temporary folder as an absolute Windows path, with a trailing backslash.
   std::string Root() const { return root_; }
+  // A name inside the temporary folder, as a Windows path.
+  std::string Path(const std::string& name) const { return root_ + name; }
   std::filesystem::path HostRoot() const { return hostRoot_; }
 
  private:
