@@ -268,8 +268,8 @@ std::string Joined(const std::string& folder, const std::string& name) {
 
 class PosixSearch : public DirectorySearch {
  public:
-  PosixSearch(DIR* dir, std::string folder, std::vector<std::string> names)
-      : dir_(dir), folder_(std::move(folder)), names_(std::move(names)) {}
+  PosixSearch(DIR* dir, const std::string& folder, std::vector<std::string> names)
+      : dir_(dir), names_(std::move(names)), path_(Joined(folder, "")), folderLength_(path_.size()) {}
   ~PosixSearch() override {
     if (dir_) closedir(dir_);
   }
@@ -290,12 +290,11 @@ class PosixSearch : public DirectorySearch {
 
  private:
   DIR* dir_;
-  std::string folder_;
   std::vector<std::string> names_;
   size_t next_ = 0;
   // The folder and its separator, followed by the name of the entry at hand.
-  std::string path_ = Joined(folder_, "");
-  size_t folderLength_ = path_.size();
+  std::string path_;
+  size_t folderLength_;
 };
 
 // Opens a file only to test its share locks; -1 where it cannot be opened.
