@@ -112,11 +112,21 @@ std::string FormatDate(Date date, std::string_view format) {
   return text;
 }
 
+// Written digit by digit: listings make one per distinct second of their
+// files, and printf would cost more than the conversion to local time.
 std::string ClockText(const plat::CalendarTime& time) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", time.hour % 100, time.minute % 100,
-                time.second % 100);
-  return buffer;
+  std::string text = "00:00:00";
+  int parts[] = {time.hour % 100, time.minute % 100, time.second % 100};
+  for (int i = 0; i < 3; ++i) {
+    if (parts[i] < 0) {  // never for a real time
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", parts[0], parts[1], parts[2]);
+      return buffer;
+    }
+    text[3 * i] = static_cast<char>('0' + parts[i] / 10);
+    text[3 * i + 1] = static_cast<char>('0' + parts[i] % 10);
+  }
+  return text;
 }
 
 }  // namespace internal

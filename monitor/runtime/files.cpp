@@ -55,19 +55,6 @@ bool IsVisible(uint32_t attributes, uint32_t request) {
   return true;
 }
 
-// "hh:mm:ss", two digits each, as the clock text of the run-time shows it.
-std::string TimeText(const plat::CalendarTime& local) {
-  std::string text = "00:00:00";
-  int parts[] = {local.hour, local.minute, local.second};
-  for (int i = 0; i < 3; ++i) {
-    int part = parts[i] % 100;
-    if (part < 0) return internal::ClockText(local);  // never for a real time
-    text[3 * i] = static_cast<char>('0' + part / 10);
-    text[3 * i + 1] = static_cast<char>('0' + part % 10);
-  }
-  return text;
-}
-
 // The local date and time of last writes. Files written together share their
 // second, and one conversion to local time serves them all; the conversion is
 // what costs.
@@ -81,7 +68,7 @@ class LocalTimes {
       plat::CalendarTime local;
       converted_ = Os().clock.ToLocalTime(time, local);
       date_ = converted_ ? Date::FromCalendar(local.year, local.month, local.day) : Date();
-      clock_ = converted_ ? TimeText(local) : "00:00:00";
+      clock_ = converted_ ? internal::ClockText(local) : "00:00:00";
       second_ = second;
       known_ = true;
     }
