@@ -91,20 +91,6 @@ Presence Lookup(Context& context, const std::string& name) {
   return missing ? Presence::kAbsent : Presence::kUnknown;
 }
 
-// Writes the identity file (created or truncated, no sharing).
-enum class IdentityWrite { kWritten, kNotCreated, kNotWritten };
-
-IdentityWrite WriteIdentityFile(Context& context, const IdentityFiles& files,
-                                const std::string& identity) {
-  auto file = context.os.files.Open(files.identity, plat::kWrite, plat::kShareNone,
-                                    plat::Disposition::kCreateAlways);
-  if (!file) return IdentityWrite::kNotCreated;
-  uint32_t written = 0;
-  bool whole = file->Write(identity.data(), static_cast<uint32_t>(identity.size()), written) &&
-               written == identity.size();
-  return whole ? IdentityWrite::kWritten : IdentityWrite::kNotWritten;
-}
-
 bool ReadIdentity(Context& context, const IdentityFiles& files, const std::string& backupIdentity,
                   std::string& identity) {
   switch (ReadSmallFile(context, files.identity, identity)) {
@@ -120,8 +106,8 @@ bool ReadIdentity(Context& context, const IdentityFiles& files, const std::strin
   if (!backupIdentity.empty() && backupIdentity != identity) {
     // A failed rewrite stays silent; one that emptied the file puts the old
     // text back, since an empty identity file stops every later start.
-    if (WriteIdentityFile(context, files, backupIdentity) == IdentityWrite::kNotWritten) {
-      WriteIdentityFile(context, files, identity);
+    if (WriteSmallFile(context, files.identity, backupIdentity) == SmallWrite::kNotWritten) {
+      WriteSmallFile(context, files.identity, identity);
     }
     identity = backupIdentity;
   }
@@ -150,12 +136,12 @@ bool CreateIdentity(Context& context, const IdentityFiles& files, std::string& i
   uint32_t random = NextRandom(seed);
   identity = FormatIdentity(datePart, utc, context.os.clock.TickCount(), memory, random);
   if (identity.size() > kIdentityCapacity) identity.resize(kIdentityCapacity);
-  IdentityWrite written = WriteIdentityFile(context, files, identity);
-  if (written != IdentityWrite::kWritten) {
+  SmallWrite written = WriteSmallFile(context, files.identity, identity);
+  if (written != SmallWrite::kWritten) {
     ReportError(context, "creating id file");
     // Left empty, the file would stop every later start with "reading id
     // file" instead of letting it make a new identity.
-    if (written == IdentityWrite::kNotWritten) context.os.files.Delete(files.identity);
+    if (written == SmallWrite::kNotWritten) context.os.files.Delete(files.identity);
     return false;
   }
   DeleteBackups(context, files);

@@ -105,7 +105,7 @@ bool WriteClientConfiguration(Context& context, const std::string& localFolder,
     return false;
   }
   for (int failures = 1;; ++failures) {
-    if (WriteSmallFile(context, configuration, text)) return true;
+    if (WriteSmallFile(context, configuration, text) != SmallWrite::kNotCreated) return true;
     if (failures == kConfigurationAttempts) {
       ReportError(context, "creating ADSLOCAL.CFG");
       return false;

@@ -271,13 +271,14 @@ SmallRead ReadSmallFile(Context& context, const std::string& name, std::string& 
   return SmallRead::kOk;
 }
 
-bool WriteSmallFile(Context& context, const std::string& name, const std::string& text) {
+SmallWrite WriteSmallFile(Context& context, const std::string& name, const std::string& text) {
   auto file = context.os.files.Open(name, plat::kWrite, plat::kShareNone,
                                     plat::Disposition::kCreateAlways);
-  if (!file) return false;
+  if (!file) return SmallWrite::kNotCreated;
   uint32_t written = 0;
-  file->Write(text.data(), static_cast<uint32_t>(text.size()), written);
-  return true;
+  bool whole = file->Write(text.data(), static_cast<uint32_t>(text.size()), written) &&
+               written == text.size();
+  return whole ? SmallWrite::kWritten : SmallWrite::kNotWritten;
 }
 
 bool LocalName(Context& context, const std::string& localFolder, const char* name,

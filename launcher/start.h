@@ -91,8 +91,9 @@ enum class SmallRead { kOk, kOpenFailed, kReadFailed };
 SmallRead ReadSmallFile(Context& context, const std::string& name, std::string& text);
 
 // Creates or truncates a file without sharing and writes `text` into it.
-// False when it cannot be created; the write's own result is not looked at.
-bool WriteSmallFile(Context& context, const std::string& name, const std::string& text);
+// Callers that only care whether the file could be made test for kNotCreated.
+enum class SmallWrite { kWritten, kNotCreated, kNotWritten };
+SmallWrite WriteSmallFile(Context& context, const std::string& name, const std::string& text);
 
 // The path of `name` in the local folder, or false after a message when it
 // would not fit a 260-byte buffer.
