@@ -109,6 +109,8 @@ class File {
   virtual bool Write(const void* buffer, uint32_t count, uint32_t& done) = 0;
   virtual bool Seek(int64_t offset, SeekOrigin origin, uint64_t* position = nullptr) = 0;
   virtual bool Size(uint64_t& size) = 0;
+  // Cuts the file at `size` (SetEndOfFile there).
+  virtual bool Truncate(uint64_t size) = 0;
 };
 
 // Files and folders.

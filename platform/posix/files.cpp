@@ -73,8 +73,7 @@ class PosixFile : public File {
     return true;
   }
 
-  // Cuts the file at `size`.
-  bool Truncate(uint64_t size) {
+  bool Truncate(uint64_t size) override {
     return ftruncate(fd_, static_cast<off_t>(size)) == 0 || FailErrno(errno, "");
   }
 

@@ -72,6 +72,12 @@ class OpenFile : public File {
     return true;
   }
 
+  bool Truncate(uint64_t size) override {
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(handle_, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_);
+  }
+
  private:
   static DWORD MoveMethod(SeekOrigin origin) {
     switch (origin) {

@@ -37,6 +37,7 @@ class PiecewiseFile : public plat::File {
     return false;
   }
   bool Seek(int64_t, plat::SeekOrigin, uint64_t*) override { return false; }
+  bool Truncate(uint64_t) override { return false; }
   bool Size(uint64_t& size) override {
     size = bytes_.size();
     return true;

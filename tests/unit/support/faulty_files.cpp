@@ -21,6 +21,7 @@ const char* KindName(Kind kind) {
     case Kind::kWrite: return "Write";
     case Kind::kSeek: return "Seek";
     case Kind::kSize: return "Size";
+    case Kind::kTruncate: return "Truncate";
     case Kind::kWriteIni: return "WriteIniString";
     case Kind::kGetCurrentFolder: return "GetCurrentFolder";
     case Kind::kSetCurrentFolder: return "SetCurrentFolder";
@@ -66,6 +67,10 @@ class FaultyFile : public plat::File {
   bool Size(uint64_t& size) override {
     if (files_.Fails({Kind::kSize, path_})) return false;
     return real_->Size(size);
+  }
+  bool Truncate(uint64_t size) override {
+    if (files_.Fails({Kind::kTruncate, path_})) return false;
+    return real_->Truncate(size);
   }
 
  private:

@@ -20,7 +20,7 @@ namespace support {
 struct FileCall {
   enum class Kind {
     kFindFirst, kFindNext, kGetAttributes, kSetAttributes, kCopy, kDelete, kRename,
-    kMakeFolder, kOpen, kRead, kWrite, kSeek, kSize, kWriteIni, kGetCurrentFolder,
+    kMakeFolder, kOpen, kRead, kWrite, kSeek, kSize, kTruncate, kWriteIni, kGetCurrentFolder,
     kSetCurrentFolder,
   };
   FileCall() = default;
