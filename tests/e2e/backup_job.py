@@ -9,6 +9,8 @@ With $QZ_BACKUP_SMB set to "//host/share port", the attributes are read and
 cleared through an SMB client instead, as a workstation's backup sees them;
 the client's recursive listing before the clearing is kept in
 $QZ_BACKUP_TARGET.listing. The files taken are listed in $QZ_BACKUP_TARGET.log.
+A file named in $QZ_BACKUP_LEAVE (relative, with "/") is not taken, as a file
+held open by a user would not be.
 """
 
 import os
@@ -44,7 +46,8 @@ def smb(share, port, commands):
 def main():
     target = os.environ["QZ_BACKUP_TARGET"]
     smb_share = os.environ.get("QZ_BACKUP_SMB")
-    taken = list(flagged_files("."))
+    leave = os.environ.get("QZ_BACKUP_LEAVE")
+    taken = [r for r in flagged_files(".") if r != leave]
     for relative in taken:
         os.makedirs(os.path.join(target, os.path.dirname(relative)), exist_ok=True)
         shutil.copy2(relative, os.path.join(target, relative))

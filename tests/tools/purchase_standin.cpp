@@ -9,7 +9,10 @@
 //   AUTORUN.ERR with a reason that quotes item 2;
 // - a pass-through text holding the word HOLD keeps the local libxl.dll
 //   loaded, as the real application does while it runs, until PURCHASE.EXIT
-//   appears in the current folder (at most two minutes).
+//   appears in the current folder (at most two minutes);
+// - started in the launcher's place, as `<local folder> "<request>"`, it
+//   answers the lock-down request itself (for a monitor under wine, where the
+//   real launcher cannot prepare a local folder).
 #include <string>
 
 #include "platform/platform.h"
@@ -85,7 +88,12 @@ int main() {
 
   // "QZWINIT <local folder>\ <pass-through text>"; the folder ends with a backslash.
   const std::string word = "QZWINIT ";
-  if (tail.compare(0, word.size(), word) != 0) return 0;
+  if (tail.compare(0, word.size(), word) != 0) {
+    size_t open = tail.find('"');
+    size_t close = open == std::string::npos ? open : tail.find('"', open + 1);
+    if (close != std::string::npos) AnswerLockDown(os, tail.substr(open + 1, close - open - 1));
+    return 0;
+  }
   size_t folderEnd = tail.find("\\ ", word.size());
   if (folderEnd == std::string::npos) return 0;
   std::string localFolder = tail.substr(word.size(), folderEnd + 1 - word.size());
