@@ -4,6 +4,7 @@
 
 #include "monitor/backup.h"
 #include "monitor/report.h"
+#include "monitor/runlog.h"
 
 namespace monitor {
 
@@ -30,6 +31,7 @@ class Stopwatch {
     last_ = now;
     return static_cast<double>(elapsed_);
   }
+  uint64_t Seconds() { return static_cast<uint64_t>(Elapsed()) / 1000; }
 
  private:
   static uint32_t Reading() { return static_cast<uint32_t>(QZGETTICKCOUNT().AsDouble()); }
@@ -78,6 +80,7 @@ void MAIN(const rt::Parameters& parameters) {
   if (rt::FILE(kStatusErrorFile) || rt::FILE(kCompletedFile)) {
     ShowAndQuit("Could not create/delete files in UTILS\\QZBACKUP\\");
   }
+  RunLog log(parameters);
 
   // Pre-checks; from here on every failure goes to the error status files.
   if (rt::FILE(kLockdownFailure) || rt::FILE(kRootErrorFile)) {
@@ -99,10 +102,14 @@ void MAIN(const rt::Parameters& parameters) {
   }
 
   // The lock-down request, through the launcher, to the application.
+  const rt::Value minutesText = rt::LTRIM(rt::STR(lockdownMinutes));
+  LogSettings(mode == "PARTIAL" ? "PARTIAL" : "FULL", mode, backupCommand,
+              rt::LTRIM(rt::STR(rt::VAL(backupMinutes))), minutesText, localFolder);
+
   rt::Value request = rt::Value("QZSTART.EXE ") + localFolder + " \"" + rt::TRIM(lockdownItem1) +
-                      "," + rt::TRIM(lockdownItem2) + ",LOCKDOWN," +
-                      rt::LTRIM(rt::STR(lockdownMinutes)) + "\"";
+                      "," + rt::TRIM(lockdownItem2) + ",LOCKDOWN," + minutesText + "\"";
   rt::Value launched = rt::WINEXEC(request, kHidden);
+  LogStart("Lock-down request", request, launched);
   if (launched < kFirstFailure) FailLaunch(launched, "QZSTART.EXE");
 
   // The application is given one minute more than it was told.
@@ -113,9 +120,15 @@ void MAIN(const rt::Parameters& parameters) {
     rt::YIELDCPU(kLockdownPoll);
   }
   if (rt::FILE(kLockdownFailure)) {
-    MYERROR(rt::Value("ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\n") + rt::MEMOREAD(kLockdownFailure));
+    rt::Value reason = rt::MEMOREAD(kLockdownFailure);
+    LogLockdownRefused(lockdownWait.Seconds(), reason);
+    MYERROR(rt::Value("ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\n") + reason);
   }
-  if (!rt::FILE(kLockdownFlag)) MYERROR("TIMEOUT WAITING FOR SYSTEM LOCK-DOWN");
+  if (!rt::FILE(kLockdownFlag)) {
+    LogLockdownTimeout(lockdownWait.Seconds());
+    MYERROR("TIMEOUT WAITING FOR SYSTEM LOCK-DOWN");
+  }
+  LogLockdownInForce(lockdownWait.Seconds());
 
   // FULL: every file gets the archive attribute, so that the backup takes it.
   if (!(mode == "PARTIAL")) {
@@ -124,7 +137,10 @@ void MAIN(const rt::Parameters& parameters) {
     rt::Value setAttributes =
         rt::GETPROCADDRESS(kernel, "SetFileAttributesA", rt::NIL, "BOOL", "LPCSTR,DWORD");
     if (rt::EMPTY(setAttributes)) MYERROR("FAILED TO LOCATE SetFileAttributes");
+    Stopwatch marking;
+    LastWalks() = {};
     MARKFILES(setAttributes);
+    LogMarking(marking.Seconds());
     rt::FREELIBRARY(kernel);
   }
 
@@ -134,23 +150,26 @@ void MAIN(const rt::Parameters& parameters) {
   rt::SET(rt::ALTERNATE_FILE, rt::NIL);
 
   launched = rt::WINEXEC(backupCommand, kHidden);
+  LogStart("Backup job", backupCommand, launched);
   if (launched < kFirstFailure) FailLaunch(launched, backupCommand);
 
   // The backup is done when no file carries the archive attribute any more.
   Stopwatch backupWait;
   const rt::Value backupLimit = rt::VAL(backupMinutes) * kMinute;
   while (BACKUPINPROGRESS()) {
-    if (backupWait.Elapsed() > backupLimit.AsDouble()) {
-      MYERROR("TIMEOUT WAITING FOR BACKUP TO COMPLETE");
-    }
+    bool timedOut = backupWait.Elapsed() > backupLimit.AsDouble();
+    LogBackupRunning(backupWait.Seconds(), timedOut);
+    if (timedOut) MYERROR("TIMEOUT WAITING FOR BACKUP TO COMPLETE");
     rt::COLLECTGARBAGE();
     rt::YIELDCPU(kBackupPoll);
   }
+  LogBackupDone(backupWait.Seconds());
 
   rt::YIELDCPU(kSettleTime);
   rt::FERASE(kLockdownFlag);
-  WRITESTATUS(kCompletedFile,
-              rt::Value("COMPLETED ON ") + rt::DTOC(rt::DATE()) + " @ " + rt::TIME());
+  WriteStatusFile(kCompletedFile,
+                  rt::Value("COMPLETED ON ") + rt::DTOC(rt::DATE()) + " @ " + rt::TIME());
+  LogOutcome(rt::NIL);
 }
 
 }  // namespace monitor

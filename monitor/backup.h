@@ -2,6 +2,9 @@
 // files that still carry the archive attribute, and the marking of the tree.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "monitor/runtime/runtime.h"
 
 namespace monitor {
@@ -25,6 +28,17 @@ bool BACKUPINPROGRESS(const rt::Value& prefix = rt::NIL, rt::Here caller = rt::H
 // attribute the archive attribute alone, through the bound SetFileAttributesA.
 void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix = rt::NIL,
                rt::Here caller = rt::Here::current());
+
+// What the last walks met, for the run log; their results stay as they are.
+struct WalkRecord {
+  std::string flaggedFile;  // the flagged file that ended the last scan that found one
+  uint32_t marked = 0;          // the files that the marking gave the archive attribute
+  uint32_t alreadyFlagged = 0;  // the files it left alone: they carried it already
+  uint32_t failed = 0;          // the attribute calls that failed
+  std::string firstFailure;     // the path of the first of them
+  uint32_t firstFailureError = 0;  // and its Windows error number
+};
+WalkRecord& LastWalks();
 
 // The millisecond counter as an unsigned number, 0 to 4294967295.
 rt::Value QZGETTICKCOUNT(rt::Here caller = rt::Here::current());

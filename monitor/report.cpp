@@ -1,5 +1,7 @@
 #include "monitor/report.h"
 
+#include "monitor/runlog.h"
+
 namespace monitor {
 
 namespace {
@@ -9,13 +11,12 @@ rt::Value NumberText(const rt::Value& number) { return rt::LTRIM(rt::STR(number)
 
 }  // namespace
 
-void WRITESTATUS(const rt::Value& path, const rt::Value& text, rt::Here caller) {
-  rt::Activation self("WRITESTATUS", caller);
-  rt::SET(rt::ALTERNATE_FILE, path, false);
-  rt::SET(rt::ALTERNATE_OUTPUT, "ON");
-  rt::SET(rt::CONSOLE_OUTPUT, "OFF");
-  rt::QOUT(text);
-  rt::SET(rt::ALTERNATE_FILE, rt::NIL);
+void WriteStatusFile(const rt::Value& path, const rt::Value& text, rt::Here caller) {
+  rt::SET(rt::ALTERNATE_FILE, path, false, caller);
+  rt::SET(rt::ALTERNATE_OUTPUT, "ON", rt::NIL, caller);
+  rt::SET(rt::CONSOLE_OUTPUT, "OFF", rt::NIL, caller);
+  rt::QOUT(text, caller);
+  rt::SET(rt::ALTERNATE_FILE, rt::NIL, rt::NIL, caller);
 }
 
 void MYERROR(const rt::Value& text, const rt::Value& keep, rt::Here caller) {
@@ -25,8 +26,9 @@ void MYERROR(const rt::Value& text, const rt::Value& keep, rt::Here caller) {
   // LOCKDOWN.SYS still in place, locking the users out. While the files are
   // written, such an error gives up that one file instead.
   rt::ERRORBLOCK(rt::Block([](rt::Arguments) -> rt::Value { return false; }));
-  WRITESTATUS(kRootErrorFile, text);
-  WRITESTATUS(kStatusErrorFile, text);
+  WriteStatusFile(kRootErrorFile, text);
+  WriteStatusFile(kStatusErrorFile, text);
+  LogOutcome(text);
   if (rt::EMPTY(keep)) rt::FERASE(kLockdownFlag);
   rt::QUIT();
 }

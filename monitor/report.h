@@ -14,8 +14,9 @@ inline constexpr char kStatusErrorFile[] = "UTILS\\QZBACKUP\\QZBACKUP.ERR";
 inline constexpr char kLockdownFlag[] = "LOCKDOWN.SYS";
 
 // Writes a status file afresh: CR LF, the text and the end mark 0x1A. A file
-// that cannot be created raises the run-time create error.
-void WRITESTATUS(const rt::Value& path, const rt::Value& text,
+// that cannot be created raises the run-time create error. The writing is
+// the caller's own step: it opens no level of the call trace.
+void WriteStatusFile(const rt::Value& path, const rt::Value& text,
                  rt::Here caller = rt::Here::current());
 
 // Writes `text` to QZBACKUP.ERR in the root and in UTILS\QZBACKUP, erases

@@ -26,6 +26,11 @@ bool IsLink(const rt::Value& letters) { return rt::IN(kLinkLetter, letters); }
 
 }  // namespace
 
+WalkRecord& LastWalks() {
+  static WalkRecord record;
+  return record;
+}
+
 bool BACKUPINPROGRESS(const rt::Value& prefix, rt::Here caller) {
   rt::Activation self("BACKUPINPROGRESS", caller);
   const rt::Value folder = prefix.IsNil() ? rt::Value("") : prefix;
@@ -38,6 +43,7 @@ bool BACKUPINPROGRESS(const rt::Value& prefix, rt::Here caller) {
     if (rt::IN(kFolderLetter, letters)) {
       if (!IsLink(letters) && BACKUPINPROGRESS(folder + name + "\\")) return true;
     } else if (rt::IN(kArchiveLetter, letters)) {
+      LastWalks().flaggedFile = (folder + name).Text();
       return true;
     }
   }
@@ -47,6 +53,7 @@ bool BACKUPINPROGRESS(const rt::Value& prefix, rt::Here caller) {
 void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix, rt::Here caller) {
   rt::Activation self("MARKFILES", caller);
   const rt::Value folder = prefix.IsNil() ? rt::Value("") : prefix;
+  WalkRecord& record = LastWalks();
   {
     rt::Value listing = ListFolder(folder);
     for (rt::Value& entry : listing.Elements()) {
@@ -57,7 +64,16 @@ void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix, rt::Here
       if (rt::IN(kFolderLetter, letters)) {
         if (!IsLink(letters)) MARKFILES(setAttributes, folder + name + "\\");
       } else if (!rt::IN(kArchiveLetter, letters)) {
-        rt::CALLDLL(setAttributes, {folder + name, kArchiveOnly});  // a failure is passed over
+        rt::Value path = folder + name;
+        // A failure is passed over; the record counts it.
+        if (rt::CALLDLL(setAttributes, {path, kArchiveOnly}).Logical()) {
+          ++record.marked;
+        } else if (record.failed++ == 0) {
+          record.firstFailure = path.Text();
+          record.firstFailureError = plat::LastError();
+        }
+      } else {
+        ++record.alreadyFlagged;
       }
     }
   }  // the listing is released here, before the reclaim

@@ -18,6 +18,7 @@ from qzsandbox import Sandbox
 BIN = None
 JOB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "backup_job.py")
 COMPLETED = re.compile(r"\r\nCOMPLETED ON \d\d/\d\d/\d\d @ \d\d:\d\d:\d\d\x1a")
+STAMP = re.compile(r"\d\d/\d\d/\d\d \d\d:\d\d:\d\d ")
 
 
 class MonitorCase(unittest.TestCase):
@@ -43,6 +44,21 @@ class MonitorCase(unittest.TestCase):
     def expect_failure(self, text):
         expected = b"\r\n" + text.encode("latin-1") + b"\x1a"
         self.assertEqual(self.box.error_files(), [expected, expected])
+
+    def expect_log(self, *events):
+        """The run log holds one run, hidden, whose events match `events` in
+        order: each a pattern for one line's text after its date and time."""
+        path = self.box.path("UTILS", "QZBACKUP", "QZBACKUP.LOG")
+        self.assertTrue(qzsandbox.read_attributes(path) & qzsandbox.HIDDEN, "the log is visible")
+        log = self.box.read("UTILS", "QZBACKUP", "QZBACKUP.LOG").decode("latin-1")
+        self.assertTrue(log.endswith("\r\n"), log)
+        lines = log[:-2].split("\r\n")
+        for line in lines:
+            self.assertRegex(line, STAMP)
+        texts = "\n".join(line[len("mm/dd/yy hh:mm:ss "):] for line in lines)
+        match = re.fullmatch("\n".join(events), texts)
+        self.assertTrue(match, "the log reads:\n" + log)
+        return match
 
     def visible_files(self):
         """Every file of the root that is neither hidden nor system, relative."""
@@ -82,6 +98,26 @@ class FullRunTest(MonitorCase):
         self.assertIn("UTILS/QZBACKUP/QZBACKUP.TST", self.backed_up())
         with open(self.target + "/DATA/ORDERS.DBF", "rb") as f:
             self.assertEqual(f.read(), self.box.read("DATA", "ORDERS.DBF"))
+        # The log, written during the wait, is hidden: the job leaves it, and the wait ends.
+        self.assertNotIn("UTILS/QZBACKUP/QZBACKUP.LOG", self.backed_up())
+        job = re.escape(JOB)
+        log = self.expect_log(
+            r"Backup run started in .*: %s FULL 5 ACME NIGHT 1" % job,
+            r"Mode FULL, backup command %s, backup minutes 5, lock-down minutes 1, "
+            r"local folder C:\\_\$MERIXA" % job,
+            r'Lock-down request started: QZSTART\.EXE C:\\_\$MERIXA "ACME,NIGHT,LOCKDOWN,1" '
+            r"\(result \d+\)",
+            r"Lock-down in force after (\d+) s",
+            r"Marking: (\d+) files marked, (\d+) already flagged, 0 failed, \d+ s",
+            r"Backup job started: %s \(result \d+\)" % job,
+            r"(?:Backup running for \d+ s, first flagged file \S.*\n)*"
+            r"Backup done after (\d+) s: no file carries the archive attribute",
+            r"Run completed")
+        self.assertLessEqual(int(log.group(1)), 30)
+        # Every visible file was marked or flagged: those of the end but the two status
+        # files made after the marking, and LOCKDOWN.SYS, erased at the end.
+        self.assertEqual(int(log.group(2)) + int(log.group(3)), len(self.visible_files()) - 2 + 1)
+        self.assertGreaterEqual(int(log.group(4)), 60)
 
 
 class PartialRunTest(MonitorCase):
@@ -98,6 +134,26 @@ class PartialRunTest(MonitorCase):
         self.assertNotIn("REPORTS/SUPPLIER.FRX", taken)
         self.assertEqual(qzsandbox.read_attributes(self.box.path("REPORTS", "MONTHLY.FRX")),
                          qzsandbox.READ_ONLY)
+
+
+class BackupTimeoutTest(MonitorCase):
+    def test_file_the_job_leaves_flagged_holds_the_wait_until_its_limit(self):
+        for flagged in [("DATA", "ORDERS.DBF"), ("DATA", "INDEX", "ORDERS.CDX")]:
+            qzsandbox.write_attributes(self.box.path(*flagged), qzsandbox.ARCHIVE)
+        self.box.env["QZ_BACKUP_LEAVE"] = "DATA/INDEX/ORDERS.CDX"
+        self.monitor(JOB, "PARTIAL", "1", "ACME", "NIGHT", "1")
+        self.expect_failure("TIMEOUT WAITING FOR BACKUP TO COMPLETE")
+        self.assertIn("DATA/ORDERS.DBF", self.backed_up())
+        left = re.escape("DATA\\INDEX\\ORDERS.CDX")
+        self.expect_log(
+            r"Backup run started in .*",
+            r"Mode PARTIAL, .*",
+            r"Lock-down request started: .*",
+            r"Lock-down in force after \d+ s",
+            r"Backup job started: .*",
+            r"Backup running for \d s, first flagged file \S.*",
+            r"Backup timed out after 6\d s, first flagged file " + left,
+            r"Run failed: TIMEOUT WAITING FOR BACKUP TO COMPLETE")
 
 
 class FileServerRunTest(MonitorCase):
@@ -136,6 +192,12 @@ class LockDownFailureTest(MonitorCase):
                             "Lock-down refused: NIGHT still has users logged in")
         self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
         self.assertFalse(os.path.exists(self.target))
+        self.expect_log(
+            r"Backup run started in .*: %s FULL 5 AUTORUNERR NIGHT 1" % re.escape(JOB),
+            r"Mode FULL, .*",
+            r"Lock-down request started: .*",
+            r"Lock-down refused after \d+ s: Lock-down refused: NIGHT still has users logged in",
+            r"Run failed: ERROR WHILE LOCKING DOWN SYSTEM")
 
     def test_backup_program_that_does_not_exist(self):
         self.monitor("NOSUCHJOB.EXE", "PARTIAL", "5", "ACME", "NIGHT", "1")

@@ -9,6 +9,8 @@ cases are run by the POSIX end-to-end tier.
 """
 
 import os
+import re
+import shutil
 import sys
 import time
 import unittest
@@ -115,6 +117,31 @@ class MonitorUnderWineTest(WineCase):
         os.remove(self.box.path("QZSTART.EXE"))
         self.monitor("JOB.EXE", "FULL", "5", "ACME", "NIGHT")
         self.expect_failure("#2 - WINEXEC() FAILED TO LAUNCH QZSTART.EXE")
+
+    def test_refused_lock_down_in_the_run_log(self):
+        # The stand-in application, in the launcher's place, answers the request itself.
+        shutil.copy(os.path.join(BIN, "purchase_standin.exe"), self.box.path("QZSTART.EXE"))
+        self.monitor("JOB.EXE", "FULL", "5", "AUTORUNERR", "NIGHT", "1")
+        self.expect_failure("ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\n"
+                            "Lock-down refused: NIGHT still has users logged in")
+        log = self.box.path("UTILS", "QZBACKUP", "QZBACKUP.LOG")
+        self.assertTrue(qzsandbox.read_attributes(log) & qzsandbox.HIDDEN)
+        with open(log, "rb") as f:
+            lines = f.read().decode("latin-1").split("\r\n")
+        self.assertEqual(lines.pop(), "")
+        expected = [
+            "Backup run started in %s: JOB.EXE FULL 5 AUTORUNERR NIGHT 1"
+            % windows_path(self.box.root),
+            "Mode FULL, backup command JOB.EXE, backup minutes 5, lock-down minutes 1, "
+            "local folder C:\\_$MERIXA",
+            'Lock-down request started: QZSTART.EXE C:\\_$MERIXA "AUTORUNERR,NIGHT,LOCKDOWN,1" '
+            "(result #)",
+            "Lock-down refused after # s: Lock-down refused: NIGHT still has users logged in",
+            "Run failed: ERROR WHILE LOCKING DOWN SYSTEM"]
+        self.assertEqual(len(lines), len(expected), lines)
+        for line, text in zip(lines, expected):
+            pattern = r"\d\d/\d\d/\d\d \d\d:\d\d:\d\d " + re.escape(text).replace("\\#", r"\d+")
+            self.assertRegex(line, "^" + pattern + "$")
 
     def test_lock_down_and_backup_wait(self):
         self.skipTest("wine never clears the archive attribute: the launcher cannot prepare a "

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "monitor/runlog.h"
 #include "monitor_fixture.h"
 #include "support/faulty_files.h"
 
@@ -138,6 +139,9 @@ class MonitorFaultsTest : public MonitorTest {
       return;
     }
     ASSERT_NE(completed, failed) << "the run must leave exactly one outcome";
+    if (fault.path == monitor::kRunLogFile) {
+      EXPECT_EQ(completed, !lockDownFails) << "the run log changed the outcome";
+    }
     if (completed) {
       EXPECT_FALSE(MustStop(faulty)) << "completion claimed after a failure that stops the run";
       std::string ok = support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.OK");
@@ -201,11 +205,14 @@ class MonitorFaultsTest : public MonitorTest {
         << "the next run did not complete: " << support::ReadBytes("QZBACKUP.ERR");
   }
 
-  // Only the monitor's own status files, AUTORUN.ERR and LOCKDOWN.SYS are
-  // erased or written, and the data is as it was.
+  // Only the monitor's own status files and run log, AUTORUN.ERR and
+  // LOCKDOWN.SYS are erased or written, and the data is as it was.
   void CheckChanges(const support::FaultyFiles& faulty) {
     for (const FileCall& change : faulty.changes()) {
-      if (change.kind == Kind::kDelete) {
+      if (change.path == monitor::kRunLogFile) {
+        EXPECT_TRUE(change.kind == Kind::kOpen || change.kind == Kind::kSetAttributes)
+            << support::Describe(change);
+      } else if (change.kind == Kind::kDelete) {
         EXPECT_TRUE(IsStatusFile(change.path) || change.path == "LOCKDOWN.SYS" ||
                     change.path == "AUTORUN.ERR")
             << support::Describe(change);

@@ -38,6 +38,18 @@ class MainTest : public MonitorTest {
     return Run(words);
   }
 
+  // The report of a status file in UTILS\QZBACKUP that MAIN itself could not
+  // create: the trace has the handler, SET and MAIN, no level between.
+  void ExpectCreateErrorInMain(const std::string& osCode, const std::string& namePattern) {
+    std::string report = support::ReadBytes("QZBACKUP.ERR");
+    EXPECT_TRUE(std::regex_match(
+        report, std::regex("\r\nRUNTIME ERROR\r\n\r\nCalled from: __EVAL\\([0-9]+\\) SET\\(0\\) "
+                           "MAIN\\([0-9]+\\) \r\nMain system: 20 - Create error\r\n"
+                           "Sub-System: 2013 - TERM\r\nO/S code: " + osCode + "\r\n"
+                           "Operation: UTILS\\\\QZBACKUP\\\\" + namePattern + "\x1A")))
+        << report;
+  }
+
   // Runs MAIN with parameters that no command line can give (words with blanks).
   void RunWith(const std::vector<std::string>& words) {
     rt::ResetState();
@@ -279,15 +291,18 @@ TEST_F(MainTest, MissingStatusFolderFailsAtTheTestFile) {
   std::filesystem::remove_all(support::HostPath("UTILS\\QZBACKUP"));
   ApplicationLocksDown();
   EXPECT_EQ(Run(kValid), 0);
-  std::string report = support::ReadBytes("QZBACKUP.ERR");
-  EXPECT_TRUE(std::regex_match(
-      report, std::regex("\r\nRUNTIME ERROR\r\n\r\nCalled from: __EVAL\\([0-9]+\\) SET\\(0\\) "
-                         "MAIN\\([0-9]+\\) \r\nMain system: 20 - Create error\r\n"
-                         "Sub-System: 2013 - TERM\r\nO/S code: 3\r\n"
-                         "Operation: UTILS\\\\QZBACKUP\\\\QZBACKUP.TST\x1A")))
-      << report;
+  ExpectCreateErrorInMain("3", "QZBACKUP\\.TST");
   EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
   EXPECT_EQ(processes.started.size(), 1u);  // the backup was never started
+}
+
+TEST_F(MainTest, CompletionFileThatCannotBeMadeIsReportedAtMainsLevel) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  test.clock.onSleep = [&](uint32_t) {
+    if (test.clock.sleeps.back() == 30000) support::MakeFolders("UTILS\\QZBACKUP\\QZBACKUP.OK");
+  };
+  EXPECT_EQ(CompleteRun(kValid), 0);
+  ExpectCreateErrorInMain("5", "QZBACKUP\\.OK");
 }
 
 TEST_F(MainTest, TestFileHeldOpenIsAReportedRuntimeError) {

@@ -58,6 +58,7 @@ TEST_F(ScanTest, FlaggedFileDeepDownAfterManyFoldersIsFound) {
   for (int i = 0; i < 30; ++i) Make("F" + std::to_string(i) + "\\PLAIN.DBF");
   Make("F7\\A\\B\\C\\LAST.DBF", plat::kAttrArchive);
   EXPECT_TRUE(InProgress());
+  EXPECT_EQ(monitor::LastWalks().flaggedFile, "F7\\A\\B\\C\\LAST.DBF");
   std::filesystem::remove(support::HostPath("F7\\A\\B\\C\\LAST.DBF"));
   EXPECT_FALSE(InProgress());
 }
@@ -117,9 +118,20 @@ TEST_F(ScanTest, MarkingPassesOverNamesItCannotReach) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
   Make(" LEADING.DBF");  // the call is made for "LEADING.DBF", which does not exist
   Make("AFTER.DBF");
+  Make("SUB\\ ALSO.DBF");
+  Make("SUB\\FLAGGED.DBF", plat::kAttrArchive);
+  monitor::LastWalks() = {};
   Mark();
   EXPECT_FALSE(HasArchive(" LEADING.DBF"));
   EXPECT_TRUE(HasArchive("AFTER.DBF"));
+  // The record counts what the marking did, and names the first call that failed.
+  const monitor::WalkRecord& record = monitor::LastWalks();
+  EXPECT_EQ(record.marked, 1u);
+  EXPECT_EQ(record.alreadyFlagged, 1u);
+  EXPECT_EQ(record.failed, 2u);
+  EXPECT_TRUE(record.firstFailure == "LEADING.DBF" || record.firstFailure == "SUB\\ALSO.DBF")
+      << record.firstFailure;  // in listing order
+  EXPECT_EQ(record.firstFailureError, plat::kErrorFileNotFound);
 }
 
 }  // namespace
