@@ -1,6 +1,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/calendar.h"
 #include "platform/platform.h"
@@ -16,6 +17,70 @@ CalendarTime FromTm(const tm& parts, int milliseconds) {
   return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_wday,
           parts.tm_hour,        parts.tm_min,     parts.tm_sec,  milliseconds};
 }
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : (a - b + 1) / b; }
+
+// The local time of UTC seconds is those seconds plus the zone's offset, and
+// the offset changes only at the zone's transitions. Asking the C library
+// costs far more than the calendar arithmetic, and a listing converts a time
+// per entry, so the offset of each UTC day is remembered once both ends of the
+// day have shown the same offset (no zone changes twice within a day). A day
+// with a transition is converted by the C library, second by second. The
+// days of 22 years fit the table before two of them share a slot.
+class DayOffsets {
+ public:
+  bool ToLocal(int64_t seconds, CalendarTime& local, int milliseconds) {
+    int64_t day = FloorDiv(seconds, 86400);
+    if (slots_.empty()) slots_.resize(kSlots);
+    Slot& slot = slots_[static_cast<uint64_t>(day) % kSlots];
+    if (!slot.known || slot.day != day) {
+      slot.known = false;
+      long start = 0, end = 0;
+      if (!OffsetAt(day * 86400, start) || !OffsetAt(day * 86400 + 86399, end) || start != end) {
+        return Convert(seconds, local, milliseconds);
+      }
+      slot = {day, start, true};
+    }
+    int64_t shifted = seconds + slot.offset;
+    int64_t localDay = FloorDiv(shifted, 86400);
+    int secondOfDay = static_cast<int>(shifted - localDay * 86400);
+    int64_t year = 0;
+    CivilFromDays(localDay, year, local.month, local.day);
+    local.year = static_cast<int>(year);
+    local.dayOfWeek = static_cast<int>(localDay + 4 - FloorDiv(localDay + 4, 7) * 7);  // 1970-01-01: Thursday
+    local.hour = secondOfDay / 3600;
+    local.minute = secondOfDay / 60 % 60;
+    local.second = secondOfDay % 60;
+    local.milliseconds = milliseconds;
+    return true;
+  }
+
+ private:
+  static constexpr size_t kSlots = 8192;
+  struct Slot {
+    int64_t day = 0;
+    long offset = 0;
+    bool known = false;
+  };
+
+  static bool OffsetAt(int64_t seconds, long& offset) {
+    time_t at = static_cast<time_t>(seconds);
+    tm parts;
+    if (!localtime_r(&at, &parts)) return false;
+    offset = parts.tm_gmtoff;
+    return true;
+  }
+
+  static bool Convert(int64_t seconds, CalendarTime& local, int milliseconds) {
+    time_t at = static_cast<time_t>(seconds);
+    tm parts;
+    if (!localtime_r(&at, &parts)) return Fail(kErrorInvalidParameter);
+    local = FromTm(parts, milliseconds);
+    return true;
+  }
+
+  std::vector<Slot> slots_;
+};
 
 class PosixClock : public Clock {
  public:
@@ -39,11 +104,9 @@ class PosixClock : public Clock {
   bool ToLocalTime(FileTime time, CalendarTime& local) override {
     // Windows refuses times with the top bit set.
     if (time >= 0x8000000000000000ull) return Fail(kErrorInvalidParameter);
-    time_t seconds = static_cast<time_t>(UnixSecondsFromFileTime(time));
-    tm parts;
-    if (!localtime_r(&seconds, &parts)) return Fail(kErrorInvalidParameter);
-    local = FromTm(parts, static_cast<int>(time % 10000000 / 10000));
-    return true;
+    thread_local DayOffsets offsets;
+    return offsets.ToLocal(UnixSecondsFromFileTime(time), local,
+                           static_cast<int>(time % 10000000 / 10000));
   }
 
   bool ToDosDateTime(FileTime time, uint16_t& date, uint16_t& dosTime) override {

@@ -1,5 +1,8 @@
 // The clock: FAT date and time of a file time, local conversion, the tick count.
+#include <cstdlib>
+#include <ctime>
 #include <string>
+#include <thread>
 
 #include "support/support.h"
 
@@ -48,6 +51,45 @@ TEST(Clock, LocalTimeOfAFileTimeMatchesTheLocalClock) {
   EXPECT_FALSE(Clock().ToLocalTime(0x8000000000000000ull, local));
   EXPECT_GE(before.year, 2024);
 }
+
+#ifndef _WIN32
+// The conversion remembers each day's offset from UTC: in zones with daylight
+// saving, of half-hour offsets and of half-hour shifts it must still give the
+// C library's answer for every second, also around the transitions.
+TEST(Clock, LocalTimeAgreesWithTheCLibraryAcrossTransitions) {
+  const char* saved = std::getenv("TZ");
+  std::string previous = saved ? saved : "";
+  for (const char* zone : {"Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe"}) {
+    setenv("TZ", zone, 1);
+    tzset();
+    std::thread([zone] {  // a new thread: a fresh conversion, made in this zone
+      int mismatches = 0;
+      for (int64_t seconds = 1698000000; seconds < 1698000000 + 2 * 31536000 && mismatches < 5;
+           seconds += 1799) {
+        for (int64_t near : {seconds, seconds - seconds % 3600 - 1, seconds - seconds % 3600}) {
+          time_t at = static_cast<time_t>(near);
+          tm expected;
+          localtime_r(&at, &expected);
+          plat::CalendarTime local;
+          ASSERT_TRUE(Clock().ToLocalTime(static_cast<plat::FileTime>(near + 11644473600) * 10000000, local));
+          bool same = local.year == expected.tm_year + 1900 && local.month == expected.tm_mon + 1 &&
+                      local.day == expected.tm_mday && local.hour == expected.tm_hour &&
+                      local.minute == expected.tm_min && local.second == expected.tm_sec &&
+                      local.dayOfWeek == expected.tm_wday;
+          if (!same) ++mismatches;
+          EXPECT_TRUE(same) << zone << " at " << near;
+        }
+      }
+    }).join();
+  }
+  if (saved) {
+    setenv("TZ", previous.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+#endif
 
 TEST(Clock, TickCountMovesWithSleep) {
   uint32_t start = Clock().TickCount();
