@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "platform/platform.h"
 #include "platform/posix/error.h"
@@ -95,32 +96,60 @@ bool AcquireShareMode(int fd, uint32_t access, uint32_t share) {
 
 bool DeletionDenied(int fd) { return HeldByOthers(fd, kDeniesDelete); }
 
+namespace {
+
+// True when a process's maps text ("address perms offset major:minor inode
+// path" lines) holds a mapping of the file. Nearly every line is of another
+// file, so the inode's digits are looked for first and only the lines they
+// stand in are read; a wine process maps thousands of files.
+bool MapsHold(const std::string& maps, unsigned wantMajor, unsigned wantMinor, uint64_t inode) {
+  const std::string digits = " " + std::to_string(inode);
+  for (size_t at = maps.find(digits); at != std::string::npos; at = maps.find(digits, at + 1)) {
+    size_t end = at + digits.size();
+    if (end < maps.size() && maps[end] != ' ' && maps[end] != '\n') continue;
+    size_t line = maps.rfind('\n', at);
+    line = line == std::string::npos ? 0 : line + 1;
+    unsigned lineMajor = 0, lineMinor = 0;
+    uint64_t lineInode = 0;
+    if (std::sscanf(maps.c_str() + line, "%*s %*s %*s %x:%x %" SCNu64, &lineMajor, &lineMinor,
+                    &lineInode) == 3 &&
+        lineInode == inode && lineMajor == wantMajor && lineMinor == wantMinor) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The whole of a /proc text file; false when it cannot be read.
+bool ReadProcFile(const char* path, std::string& text) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  text.clear();
+  char buffer[65536];
+  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  return true;
+}
+
+}  // namespace
+
 bool MappedByAnyProcess(uint64_t device, uint64_t inode) {
   DIR* proc = opendir("/proc");
   if (!proc) return false;
   unsigned wantMajor = major(device), wantMinor = minor(device);
   bool mapped = false;
+  std::string maps;
   while (!mapped) {
     dirent* entry = readdir(proc);
     if (!entry) break;
     if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
     char path[300];
     std::snprintf(path, sizeof path, "/proc/%s/maps", entry->d_name);
-    FILE* maps = std::fopen(path, "re");
-    if (!maps) continue;
-    char line[4096];
-    while (!mapped && std::fgets(line, sizeof line, maps)) {
-      // address perms offset major:minor inode [path]
-      unsigned lineMajor = 0, lineMinor = 0;
-      uint64_t lineInode = 0;
-      if (std::sscanf(line, "%*s %*s %*s %x:%x %" SCNu64, &lineMajor, &lineMinor, &lineInode) == 3) {
-        mapped = lineInode == inode && lineMajor == wantMajor && lineMinor == wantMinor;
-      }
-      // A line longer than the buffer continues on the next read; skip its tail.
-      while (!std::strchr(line, '\n') && std::fgets(line, sizeof line, maps)) {
-      }
-    }
-    std::fclose(maps);
+    mapped = ReadProcFile(path, maps) && MapsHold(maps, wantMajor, wantMinor, inode);
   }
   closedir(proc);
   return mapped;
