@@ -257,6 +257,7 @@ Value CALLDLL(const Value& function, std::initializer_list<Value> arguments, Her
   std::vector<std::string> texts;
   texts.reserve(codes.size());  // the pointers into it must stay valid
   std::vector<plat::CallArgument> pushed;
+  pushed.reserve(codes.size());
   for (size_t step = 0; step < codes.size(); ++step) {
     size_t position = convention == 'P' ? step : codes.size() - 1 - step;
     const Value* argument = position < arguments.size() ? arguments.begin() + position : nullptr;

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,16 +29,96 @@ uint32_t BuiltinGetFileAttributesA(const char* path) {
 
 uint32_t BuiltinGetLastError() { return LastError(); }
 
+// The arguments of a call in C order (the reverse of the push order), as the
+// built-in entry points read them; one not pushed reads as 0.
+class CArguments {
+ public:
+  explicit CArguments(const std::vector<CallArgument>& pushed) : pushed_(pushed) {}
+  uint32_t Integer(size_t i) const {
+    return i < pushed_.size() ? pushed_[pushed_.size() - 1 - i].int32 : 0;
+  }
+  const char* Text(size_t i) const {
+    return i < pushed_.size() ? pushed_[pushed_.size() - 1 - i].pointer : nullptr;
+  }
+
+ private:
+  const std::vector<CallArgument>& pushed_;
+};
+
+// A built-in entry point: its address stands for it in the entry table, and
+// its call is made directly, without preparing a foreign call.
 struct BuiltinEntry {
   const char* name;
   void* address;
+  uint32_t (*call)(const CArguments& arguments);
 };
 
 const BuiltinEntry kKernel32[] = {
-    {"SetFileAttributesA", reinterpret_cast<void*>(&BuiltinSetFileAttributesA)},
-    {"GetFileAttributesA", reinterpret_cast<void*>(&BuiltinGetFileAttributesA)},
-    {"GetLastError", reinterpret_cast<void*>(&BuiltinGetLastError)},
+    {"SetFileAttributesA", reinterpret_cast<void*>(&BuiltinSetFileAttributesA),
+     [](const CArguments& in) {
+       return static_cast<uint32_t>(BuiltinSetFileAttributesA(in.Text(0), in.Integer(1)));
+     }},
+    {"GetFileAttributesA", reinterpret_cast<void*>(&BuiltinGetFileAttributesA),
+     [](const CArguments& in) { return BuiltinGetFileAttributesA(in.Text(0)); }},
+    {"GetLastError", reinterpret_cast<void*>(&BuiltinGetLastError),
+     [](const CArguments&) { return BuiltinGetLastError(); }},
 };
+
+// One argument's value as the call reads it.
+union Slot {
+  int32_t integer;
+  const char* pointer;
+  double real;
+  float single;
+};
+
+char KindCode(CallArgument::Kind kind) {
+  switch (kind) {
+    case CallArgument::Kind::kInt32: return 'I';
+    case CallArgument::Kind::kPointer: return 'P';
+    case CallArgument::Kind::kDouble: return 'D';
+    case CallArgument::Kind::kFloat: return 'F';
+  }
+  return 'I';
+}
+
+ffi_type* FfiType(char code) {
+  switch (code) {
+    case 'V': return &ffi_type_void;
+    case 'D': return &ffi_type_double;
+    case 'F': return &ffi_type_float;
+    case 'S':
+    case 'P': return &ffi_type_pointer;
+    default: return &ffi_type_sint32;
+  }
+}
+
+// The call interface of a signature (the result's type code, then the kind
+// of each argument in C order), prepared once per thread: preparing it for
+// every call cost as much as a small entry point's whole call. Null when it
+// cannot be prepared.
+ffi_cif* PreparedCall(const std::string& signature) {
+  struct Prepared {
+    std::string signature;
+    std::vector<ffi_type*> types;  // the interface points into it
+    ffi_cif cif;
+  };
+  constexpr size_t kMostSignatures = 64;
+  thread_local std::vector<std::unique_ptr<Prepared>> prepared;
+  for (const std::unique_ptr<Prepared>& known : prepared) {
+    if (known->signature == signature) return &known->cif;
+  }
+  if (prepared.size() == kMostSignatures) prepared.clear();
+  auto made = std::make_unique<Prepared>();
+  made->signature = signature;
+  for (size_t i = 1; i < signature.size(); ++i) made->types.push_back(FfiType(signature[i]));
+  if (ffi_prep_cif(&made->cif, FFI_DEFAULT_ABI, static_cast<unsigned>(made->types.size()),
+                   FfiType(signature[0]), made->types.data()) != FFI_OK) {
+    return nullptr;
+  }
+  prepared.push_back(std::move(made));
+  return &prepared.back()->cif;
+}
 
 // The built-in library's handle; every other handle is its table index + 2.
 constexpr uint32_t kKernel32Handle = 1;
@@ -127,47 +208,37 @@ class PosixLibraries : public Libraries {
       if (entry == 0 || entry > entries_.size()) return Fail(kErrorProcNotFound);
       address = entries_[entry - 1];
     }
+    for (const BuiltinEntry& builtin : kKernel32) {
+      if (builtin.address == address) {
+        // Each gives a 32-bit number; a result read as anything else is none.
+        uint32_t value = builtin.call(CArguments(pushed));
+        returned = {};
+        if (std::strchr("VDFS", result) == nullptr) returned.integer = value;
+        return true;
+      }
+    }
     size_t count = pushed.size();
-    std::vector<ffi_type*> types(count);
-    std::vector<void*> values(count);
-    std::vector<int32_t> integers(count);
-    std::vector<const char*> pointers(count);
-    std::vector<double> doubles(count);
-    std::vector<float> floats(count);
+    std::string signature(1, result);
+    for (size_t i = 0; i < count; ++i) signature += KindCode(pushed[count - 1 - i].kind);
+    ffi_cif* cif = PreparedCall(signature);
+    if (!cif) return Fail(kErrorInvalidParameter);
+    // The arguments' values in C order; a few on the stack, as nearly every call has.
+    constexpr size_t kInline = 8;
+    Slot inlineSlots[kInline];
+    void* inlineValues[kInline];
+    std::vector<Slot> moreSlots(count > kInline ? count : 0);
+    std::vector<void*> moreValues(moreSlots.size());
+    Slot* slots = count > kInline ? moreSlots.data() : inlineSlots;
+    void** values = count > kInline ? moreValues.data() : inlineValues;
     for (size_t i = 0; i < count; ++i) {
       const CallArgument& argument = pushed[count - 1 - i];
       switch (argument.kind) {
-        case CallArgument::Kind::kInt32:
-          integers[i] = static_cast<int32_t>(argument.int32);
-          types[i] = &ffi_type_sint32;
-          values[i] = &integers[i];
-          break;
-        case CallArgument::Kind::kPointer:
-          pointers[i] = argument.pointer;
-          types[i] = &ffi_type_pointer;
-          values[i] = &pointers[i];
-          break;
-        case CallArgument::Kind::kDouble:
-          doubles[i] = argument.real;
-          types[i] = &ffi_type_double;
-          values[i] = &doubles[i];
-          break;
-        case CallArgument::Kind::kFloat:
-          floats[i] = static_cast<float>(argument.real);
-          types[i] = &ffi_type_float;
-          values[i] = &floats[i];
-          break;
+        case CallArgument::Kind::kInt32: slots[i].integer = static_cast<int32_t>(argument.int32); break;
+        case CallArgument::Kind::kPointer: slots[i].pointer = argument.pointer; break;
+        case CallArgument::Kind::kDouble: slots[i].real = argument.real; break;
+        case CallArgument::Kind::kFloat: slots[i].single = static_cast<float>(argument.real); break;
       }
-    }
-    ffi_type* resultType = result == 'V'   ? &ffi_type_void
-                           : result == 'D' ? &ffi_type_double
-                           : result == 'F' ? &ffi_type_float
-                           : result == 'S' ? &ffi_type_pointer
-                                           : &ffi_type_sint32;
-    ffi_cif cif;
-    if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, static_cast<unsigned>(count), resultType, types.data()) !=
-        FFI_OK) {
-      return Fail(kErrorInvalidParameter);
+      values[i] = &slots[i];
     }
     // Large enough and aligned for every result type; small integers widen to ffi_arg.
     union {
@@ -176,7 +247,7 @@ class PosixLibraries : public Libraries {
       double real;
       float single;
     } value = {};
-    ffi_call(&cif, FFI_FN(address), &value, values.data());
+    ffi_call(cif, FFI_FN(address), &value, values);
     returned = {};
     switch (result) {
       case 'V': break;
