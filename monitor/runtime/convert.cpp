@@ -115,7 +115,7 @@ std::string FormatDate(Date date, std::string_view format) {
 // Written digit by digit: listings make one per distinct second of their
 // files, and printf would cost more than the conversion to local time.
 std::string ClockText(const plat::CalendarTime& time) {
-  std::string text = "00:00:00";
+  char text[] = "00:00:00";
   int parts[] = {time.hour % 100, time.minute % 100, time.second % 100};
   for (int i = 0; i < 3; ++i) {
     if (parts[i] < 0) {  // never for a real time
@@ -126,7 +126,7 @@ std::string ClockText(const plat::CalendarTime& time) {
     text[3 * i] = static_cast<char>('0' + parts[i] / 10);
     text[3 * i + 1] = static_cast<char>('0' + parts[i] % 10);
   }
-  return text;
+  return std::string(text, sizeof text - 1);
 }
 
 }  // namespace internal

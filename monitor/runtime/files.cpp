@@ -107,11 +107,12 @@ bool AnyEntryMatches(const std::string& pattern) {
 }  // namespace
 
 std::string AttributeLetters(uint32_t attributes) {
-  std::string letters;
+  char letters[sizeof kLetters / sizeof kLetters[0]];
+  size_t count = 0;
   for (const Letter& letter : kLetters) {
-    if (attributes & letter.bit) letters += letter.letter;
+    if (attributes & letter.bit) letters[count++] = letter.letter;
   }
-  return letters;
+  return std::string(letters, count);
 }
 
 bool FILE(const Value& name, Here caller) {

@@ -217,8 +217,11 @@ void BeginListing(const std::string& folder) { Listings().Begin(folder); }
 
 bool DescribeFile(int dirFd, const char* name, const std::string& hostPath,
                   std::string_view shownName, FindEntry& entry, bool listed) {
+  // The folder being listed is open as `dirFd`: its own entry needs no lookup.
+  bool listedFolder = dirFd >= 0 && std::strcmp(name, ".") == 0;
   struct stat facts;
-  if (fstatat(dirFd, name, &facts, AT_SYMLINK_NOFOLLOW) != 0) return FailErrno(errno, hostPath);
+  int described = listedFolder ? fstat(dirFd, &facts) : fstatat(dirFd, name, &facts, AT_SYMLINK_NOFOLLOW);
+  if (described != 0) return FailErrno(errno, hostPath);
   bool link = S_ISLNK(facts.st_mode);
   bool folder = S_ISDIR(facts.st_mode);
   if (link) {
@@ -233,8 +236,6 @@ bool DescribeFile(int dirFd, const char* name, const std::string& hostPath,
   if (known) {
     stored = *known;  // the folder or its parent, as its own listing or its parent's read it
   } else {
-    // The folder being listed is open as `dirFd`: its path need not be looked up again.
-    bool listedFolder = dirFd >= 0 && std::strcmp(name, ".") == 0;
     stored = listedFolder ? ReadStoredAttributes(dirFd) : ReadStoredAttributes(hostPath);
   }
   // A link's value is its target's, so it is not remembered by the link's own state.

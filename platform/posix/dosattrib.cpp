@@ -1,5 +1,6 @@
 #include "platform/posix/dosattrib.h"
 
+#include <bit>
 #include <cstring>
 
 namespace plat::posix {
@@ -111,14 +112,40 @@ std::optional<DosAttrib> DecodeNdr(const unsigned char* data, size_t size) {
   }
 }
 
-void Put(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i) & 0xFF);
+// The version 5 value as this layer and the SMB servers write it: an empty
+// text, version and level 5, then the body (see EncodeDosAttrib).
+constexpr unsigned char kVersion5Head[] = {0, 0, 5, 0, 5, 0, 0, 0};
+constexpr size_t kVersion5Size = sizeof kVersion5Head + 16;
+
+template <typename T>
+T LittleEndian(const unsigned char* bytes) {
+  T value;
+  std::memcpy(&value, bytes, sizeof value);
+  if constexpr (std::endian::native == std::endian::big) {
+    T swapped = 0;
+    for (size_t i = 0; i < sizeof value; ++i) swapped = static_cast<T>(swapped << 8 | (value >> (8 * i) & 0xFF));
+    value = swapped;
+  }
+  return value;
+}
+
+void Put(char*& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) *out++ = static_cast<char>(value >> (8 * i) & 0xFF);
 }
 
 }  // namespace
 
 std::optional<DosAttrib> DecodeDosAttrib(const void* data, size_t size) {
   const auto* bytes = static_cast<const unsigned char*>(data);
+  // Nearly every value is the common version 5 form: read it directly.
+  if (size == kVersion5Size && std::memcmp(bytes, kVersion5Head, sizeof kVersion5Head) == 0) {
+    const unsigned char* body = bytes + sizeof kVersion5Head;
+    uint32_t flags = LittleEndian<uint32_t>(body);
+    DosAttrib result;
+    if (flags & kValidAttrib) result.attrib = LittleEndian<uint32_t>(body + 4);
+    if (flags & kValidCreateTime) result.createTime = LittleEndian<uint64_t>(body + 8);
+    return result;
+  }
   // A text whose NUL is its last byte (or that has none) is the legacy form;
   // anything after the NUL makes it an NDR blob.
   const void* nul = size ? std::memchr(bytes, 0, size) : nullptr;
@@ -127,16 +154,17 @@ std::optional<DosAttrib> DecodeDosAttrib(const void* data, size_t size) {
 }
 
 std::string EncodeDosAttrib(uint32_t attrib, uint64_t createTime) {
-  std::string out;
-  out += '\0';                           // empty text and its NUL
-  out += '\0';                           // padding to an even offset
+  char value[kVersion5Size];
+  char* out = value;
+  Put(out, 0, 1);                        // empty text and its NUL
+  Put(out, 0, 1);                        // padding to an even offset
   Put(out, 5, 2);                        // version
   Put(out, 5, 2);                        // level
   Put(out, 0, 2);                        // padding to a multiple of 4
   Put(out, kValidAttrib | kValidCreateTime, 4);
   Put(out, attrib, 4);
   Put(out, createTime, 8);
-  return out;
+  return std::string(value, sizeof value);
 }
 
 }  // namespace plat::posix
