@@ -41,32 +41,42 @@ std::string LineOf(std::string_view text) {
   return line + "\r\n";
 }
 
-bool IsRunStart(const std::string& log, size_t lineStart) {
-  return log.compare(lineStart + kStampLength, sizeof kRunStart - 1, kRunStart) == 0;
+bool IsRunStart(const std::string& log, size_t line) {
+  size_t text = line + kStampLength;
+  return text <= log.size() && log.compare(text, sizeof kRunStart - 1, kRunStart) == 0;
+}
+
+size_t NextLine(const std::string& log, size_t line) {
+  size_t end = log.find("\r\n", line);
+  return end == std::string::npos ? log.size() : end + 2;
 }
 
 // Past the limit, moves the newest runs to the front: the oldest whole runs
 // are dropped until the rest fits, but the newest run is always kept whole.
+// Only the last kMostRead bytes are read: a log larger than that, which this
+// code never lets grow, keeps only the runs that begin in them.
 void DropOldestRuns(plat::File& file) {
+  constexpr uint64_t kMostRead = 16 * kRunLogLimit;
   uint64_t size = 0;
-  if (!file.Size(size) || size > 16 * kRunLogLimit || !file.Seek(0, plat::SeekOrigin::kBegin)) {
+  if (!file.Size(size)) return;
+  uint64_t from = size > kMostRead ? size - kMostRead : 0;
+  std::string tail(static_cast<size_t>(size - from), '\0');
+  uint32_t done = 0;
+  if (!file.Seek(static_cast<int64_t>(from), plat::SeekOrigin::kBegin) ||
+      !file.Read(tail.data(), static_cast<uint32_t>(tail.size()), done) || done != tail.size()) {
     return;
   }
-  std::string log(static_cast<size_t>(size), '\0');
-  uint32_t done = 0;
-  if (!file.Read(log.data(), static_cast<uint32_t>(size), done) || done != size) return;
-  size_t keep = 0;
-  for (size_t line = 0; line < log.size();) {
-    if (IsRunStart(log, line)) {
-      keep = line;
-      if (log.size() - line <= kRunLogLimit) break;
-    }
-    size_t end = log.find("\r\n", line);
-    line = end == std::string::npos ? log.size() : end + 2;
+  // A tail read from inside the log may begin with a piece of a line.
+  size_t keep = std::string::npos;
+  size_t first = from == 0 ? 0 : NextLine(tail, 0);
+  for (size_t line = first; line < tail.size(); line = NextLine(tail, line)) {
+    if (!IsRunStart(tail, line)) continue;
+    keep = line;
+    if (tail.size() - line <= kRunLogLimit) break;
   }
-  if (keep == 0) return;
-  uint32_t kept = static_cast<uint32_t>(log.size() - keep);
-  if (file.Seek(0, plat::SeekOrigin::kBegin) && file.Write(log.data() + keep, kept, done) &&
+  if (keep == std::string::npos || from + keep == 0) return;
+  uint32_t kept = static_cast<uint32_t>(tail.size() - keep);
+  if (file.Seek(0, plat::SeekOrigin::kBegin) && file.Write(tail.data() + keep, kept, done) &&
       done == kept) {
     file.Truncate(kept);
   }

@@ -64,13 +64,12 @@ void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix, rt::Here
       if (rt::IN(kFolderLetter, letters)) {
         if (!IsLink(letters)) MARKFILES(setAttributes, folder + name + "\\");
       } else if (!rt::IN(kArchiveLetter, letters)) {
-        rt::Value path = folder + name;
         // A failure is passed over; the record counts it.
-        if (rt::CALLDLL(setAttributes, {path, kArchiveOnly}).Logical()) {
+        if (rt::CALLDLL(setAttributes, {folder + name, kArchiveOnly}).Logical()) {
           ++record.marked;
         } else if (record.failed++ == 0) {
-          record.firstFailure = path.Text();
           record.firstFailureError = plat::LastError();
+          record.firstFailure = (folder + name).Text();
         }
       } else {
         ++record.alreadyFlagged;

@@ -220,7 +220,8 @@ bool DescribeFile(int dirFd, const char* name, const std::string& hostPath,
   // The folder being listed is open as `dirFd`: its own entry needs no lookup.
   bool listedFolder = dirFd >= 0 && std::strcmp(name, ".") == 0;
   struct stat facts;
-  int described = listedFolder ? fstat(dirFd, &facts) : fstatat(dirFd, name, &facts, AT_SYMLINK_NOFOLLOW);
+  int described =
+      listedFolder ? fstat(dirFd, &facts) : fstatat(dirFd, name, &facts, AT_SYMLINK_NOFOLLOW);
   if (described != 0) return FailErrno(errno, hostPath);
   bool link = S_ISLNK(facts.st_mode);
   bool folder = S_ISDIR(facts.st_mode);

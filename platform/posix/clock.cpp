@@ -47,7 +47,8 @@ class DayOffsets {
     int64_t year = 0;
     CivilFromDays(localDay, year, local.month, local.day);
     local.year = static_cast<int>(year);
-    local.dayOfWeek = static_cast<int>(localDay + 4 - FloorDiv(localDay + 4, 7) * 7);  // 1970-01-01: Thursday
+    // 1 January 1970 was a Thursday (4).
+    local.dayOfWeek = static_cast<int>(localDay + 4 - FloorDiv(localDay + 4, 7) * 7);
     local.hour = secondOfDay / 3600;
     local.minute = secondOfDay / 60 % 60;
     local.second = secondOfDay % 60;

@@ -123,7 +123,9 @@ T LittleEndian(const unsigned char* bytes) {
   std::memcpy(&value, bytes, sizeof value);
   if constexpr (std::endian::native == std::endian::big) {
     T swapped = 0;
-    for (size_t i = 0; i < sizeof value; ++i) swapped = static_cast<T>(swapped << 8 | (value >> (8 * i) & 0xFF));
+    for (size_t i = 0; i < sizeof value; ++i) {
+      swapped = static_cast<T>(swapped << 8 | (value >> (8 * i) & 0xFF));
+    }
     value = swapped;
   }
   return value;
