@@ -269,7 +269,8 @@ class PackagedRunTest(unittest.TestCase):
         self.archives = os.path.join(self.box.top, "archives")
         configs = os.path.join(self.box.top, "etc")
         os.makedirs(configs)
-        # Drive C: is the configured wine prefix's (the sandbox's), not QZ_DOSDEVICES.
+        # Drive C: is that of the configured wine prefix, which the wrapper makes.
+        self.wine_prefix = os.path.join(self.box.top, "wine")
         with open(os.path.join(configs, "night.conf"), "w") as f:
             f.write(f"""ROOT={self.box.root}
 BACKUP_COMMAND={self.package}/usr/lib/varnolet/jobs/smbtar-incremental
@@ -279,7 +280,7 @@ LOCKDOWN_ITEM1=ACME
 LOCKDOWN_ITEM2=NIGHT
 LOCKDOWN_MINUTES=1
 LOCAL_FOLDER='C:\\_$MERIXA'
-WINEPREFIX={self.box.top}
+WINEPREFIX={self.wine_prefix}
 SMB_SHARE={self.server.share}
 SMB_AUTH_FILE=
 SMB_OPTIONS='-p {self.server.port} -s /dev/null'
@@ -310,13 +311,13 @@ BACKUP_TARGET={self.archives}
                          r"/UTILS/QZBACKUP/QZBACKUP\.OK:\nCOMPLETED ON \d\d/\d\d/\d\d @ "
                          r"\d\d:\d\d:\d\d\n\Z")
         # The lock-down request went through the packaged launcher, whose
-        # local folder is on the configured drive C:.
+        # local folder is on the new wine prefix's drive C:.
         records = self.box.start_records(1)
         self.assertEqual(len(records), 1, records)
         self.assertRegex(records[0][1], r"^QZWINIT C:\\_\$MERIXA\\([^ ]+)\\ ACME,NIGHT,LOCKDOWN,1$")
         identity = self.box.identity()
-        self.assertTrue(os.path.isfile(os.path.join(self.box.c, "_$MERIXA", identity,
-                                                    "PURCHASE.EXE")))
+        self.assertTrue(os.path.isfile(os.path.join(self.wine_prefix, "drive_c", "_$MERIXA",
+                                                    identity, "PURCHASE.EXE")))
         # The job took every file through the share and cleared its attribute.
         archives = glob.glob(os.path.join(self.archives, "incremental-*.tar"))
         self.assertEqual(len(archives), 1, archives)
