@@ -33,6 +33,7 @@ BUILD = None
 REPO = qzsandbox.REPO
 OBJDUMP = "i686-w64-mingw32-objdump"
 OBJCOPY = "i686-w64-mingw32-objcopy"
+PE_CHECK = os.path.join(REPO, "tests", "e2e", "pe_check.py")
 TASK = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 
 WINDOWS_FILES = {
@@ -65,56 +66,52 @@ def run_release():
     assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
 
 
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 class Dist:
-    """The four files of a release folder, found by their names."""
+    """The four files of a release folder, found by the package's name."""
 
     def __init__(self, folder):
-        self.folder = folder
-        names = sorted(os.listdir(folder))
-        deb = [n for n in names if n.endswith(".deb")]
-        assert len(deb) == 1, names
-        match = re.fullmatch(r"varnolet-monitor_(.+)_([a-z0-9]+)\.deb", deb[0])
-        assert match, deb[0]
-        self.version, self.arch = match.groups()
+        self.names = sorted(os.listdir(folder))
+        debs = [n for n in self.names if re.fullmatch(r"varnolet-monitor_(.+)_[a-z0-9]+\.deb", n)]
+        assert len(debs) == 1, self.names
+        self.version = debs[0].split("_")[1]
+        self.deb = os.path.join(folder, debs[0])
         self.zip = os.path.join(folder, "varnolet-%s-windows-x86.zip" % self.version)
         self.debug_zip = os.path.join(folder, "varnolet-%s-windows-x86-debug.zip" % self.version)
-        self.deb = os.path.join(folder, deb[0])
-        self.names = names
-
-    def files(self):
-        return {name: os.path.join(self.folder, name) for name in self.names}
+        self.contents = {name: read_file(os.path.join(folder, name)) for name in self.names}
 
 
 class FirstReleaseTest(unittest.TestCase):
     def test_release_writes_the_four_files_and_their_sums(self):
         run_release()
         dist = Dist(os.path.join(REPO, "dist"))
-        self.assertEqual(dist.names, sorted(["SHA256SUMS", os.path.basename(dist.zip),
-                                             os.path.basename(dist.debug_zip),
-                                             os.path.basename(dist.deb)]))
-        self.assertRegex(dist.version, r"^[0-9][A-Za-z0-9.+~]*$")
+        self.assertEqual(dist.names, sorted(os.path.basename(f) for f in
+                                            ["SHA256SUMS", dist.zip, dist.debug_zip, dist.deb]))
         commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=REPO,
                                 capture_output=True, text=True, check=True).stdout.strip()
-        self.assertIn(commit[:7], dist.version)
-        subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=dist.folder,
-                       check=True, capture_output=True)
+        self.assertRegex(dist.version, r"^[0-9][A-Za-z0-9.+~]*%s" % commit[:7])
+        subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"],
+                       cwd=os.path.join(REPO, "dist"), check=True, capture_output=True)
         shutil.rmtree(first_dist(), ignore_errors=True)
-        shutil.copytree(dist.folder, first_dist())
+        shutil.copytree(os.path.join(REPO, "dist"), first_dist())
 
 
 class SecondReleaseTest(unittest.TestCase):
     def test_a_second_release_gives_the_same_bytes(self):
         run_release()
-        first, second = Dist(first_dist()).files(), Dist(os.path.join(REPO, "dist")).files()
+        first, second = Dist(first_dist()).contents, Dist(os.path.join(REPO, "dist")).contents
         self.assertEqual(sorted(first), sorted(second))
-        for name in first:
-            with open(first[name], "rb") as a, open(second[name], "rb") as b:
-                self.assertTrue(a.read() == b.read(), name + " differs between the two releases")
+        self.assertEqual([name for name in first if first[name] != second[name]], [])
 
 
-def read_file(path):
-    with open(path, "rb") as f:
-        return f.read()
+def tree_files(folder):
+    """{path relative to the folder: host path} of every file below it."""
+    return {os.path.relpath(os.path.join(at, name), folder): os.path.join(at, name)
+            for at, _, names in os.walk(folder) for name in names}
 
 
 def read_zip(path):
@@ -159,8 +156,8 @@ class ContentsTest(unittest.TestCase):
             program = os.path.join(self.temp, os.path.basename(name))
             with open(program, "wb") as f:
                 f.write(files[name])
-            check = subprocess.run([sys.executable, os.path.join(REPO, "tests", "e2e", "pe_check.py"),
-                                    "--objdump", OBJDUMP, "--description", description, program],
+            check = subprocess.run([sys.executable, PE_CHECK, "--objdump", OBJDUMP,
+                                    "--description", description, program],
                                    capture_output=True, text=True)
             self.assertEqual(check.returncode, 0, check.stdout)
             sections = section_names(program)
@@ -230,11 +227,7 @@ class ContentsTest(unittest.TestCase):
         self.assertEqual((check.returncode, check.stdout + check.stderr), (0, ""))
 
     def test_no_build_path_in_any_shipped_file(self):
-        tree = self.unpack_deb()
-        shipped = {"deb:" + os.path.relpath(os.path.join(folder, name), tree):
-                   os.path.join(folder, name)
-                   for folder, _, names in os.walk(tree) for name in names}
-        contents = {name: read_file(path) for name, path in shipped.items()}
+        contents = {name: read_file(path) for name, path in tree_files(self.unpack_deb()).items()}
         for archive in (self.dist.zip, self.dist.debug_zip):
             contents.update(read_zip(archive))
         for name, data in contents.items():
@@ -244,14 +237,13 @@ class ContentsTest(unittest.TestCase):
         destination = os.path.join(self.temp, "installed")
         subprocess.run(["cmake", "--install", BUILD, "--prefix", "/usr"], check=True,
                        capture_output=True, env=dict(os.environ, DESTDIR=destination))
-        installed = {os.path.relpath(os.path.join(folder, name), destination)
-                     for folder, _, names in os.walk(destination) for name in names}
-        self.assertEqual(installed, set(DEB_FILES) - {"usr/share/doc/varnolet-monitor/changelog.gz"})
-        tree = self.unpack_deb()
+        installed, packaged = tree_files(destination), tree_files(self.unpack_deb())
+        # The changelog is the package's own, written by scripts/release.
+        self.assertEqual(set(installed),
+                         set(DEB_FILES) - {"usr/share/doc/varnolet-monitor/changelog.gz"})
         for unit in ("varnolet-backup@.service", "varnolet-backup@.timer"):
-            path = os.path.join("usr", "lib", "systemd", "system", unit)
-            with open(os.path.join(destination, path)) as a, open(os.path.join(tree, path)) as b:
-                self.assertEqual(a.read(), b.read())
+            path = "usr/lib/systemd/system/" + unit
+            self.assertEqual(read_file(installed[path]), read_file(packaged[path]))
 
 
 class PackagedRunTest(unittest.TestCase):
