@@ -1,0 +1,328 @@
+#!/usr/bin/env python3
+"""The release tier: scripts/release, the files it writes, and the packaged
+file-server monitor run once end to end.
+
+    python3 release_test.py BUILDDIR GROUP [unittest options]
+
+FirstReleaseTest runs scripts/release and keeps its dist/ in
+BUILDDIR/release-first; the other groups need that copy. SecondReleaseTest
+runs the release again and wants the same bytes, ContentsTest reads the
+packages, and PackagedRunTest runs the unpacked Debian package's wrapper on a
+sample root (from BUILDDIR/bin) with a real Samba server and the packaged
+smbclient job.
+"""
+
+import glob
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import unittest
+import xml.etree.ElementTree as ElementTree
+import zipfile
+import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
+import qzsandbox  # noqa: E402
+
+BUILD = None
+REPO = qzsandbox.REPO
+OBJDUMP = "i686-w64-mingw32-objdump"
+OBJCOPY = "i686-w64-mingw32-objcopy"
+PE_CHECK = os.path.join(REPO, "tests", "e2e", "pe_check.py")
+TASK = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
+
+WINDOWS_FILES = {
+    "DEPLOY.TXT", "QZSTART.EXE", "UTILS/QZBACKUP/QZBACKUP.EXE", "UTILS/QZBACKUP/README.TXT",
+    "UTILS/QZBACKUP/QZBACKUP-task.xml", "UTILS/QZBACKUP/XCOPYJOB.BAT",
+    "UTILS/QZBACKUP/ROBOJOB.BAT",
+}
+PROGRAMS = {"QZSTART.EXE": "Varnolet Startup Utility",
+            "UTILS/QZBACKUP/QZBACKUP.EXE": "Varnolet Backup Monitor"}
+# The Debian package's files and their modes.
+DEB_FILES = {
+    "usr/lib/varnolet/QZBACKUP.EXE": 0o755, "usr/lib/varnolet/QZSTART.EXE": 0o755,
+    "usr/lib/varnolet/run-backup": 0o755, "usr/lib/varnolet/jobs/smbtar-full": 0o755,
+    "usr/lib/varnolet/jobs/smbtar-incremental": 0o755,
+    "usr/lib/systemd/system/varnolet-backup@.service": 0o644,
+    "usr/lib/systemd/system/varnolet-backup@.timer": 0o644,
+    "usr/share/doc/varnolet-monitor/copyright": 0o644,
+    "usr/share/doc/varnolet-monitor/changelog.gz": 0o644,
+    "usr/share/doc/varnolet-monitor/examples/example.conf": 0o644,
+}
+
+
+def first_dist():
+    return os.path.join(BUILD, "release-first")
+
+
+def run_release():
+    result = subprocess.run([os.path.join(REPO, "scripts", "release")], cwd=REPO,
+                            capture_output=True, text=True, timeout=1200)
+    assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
+
+
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class Dist:
+    """The four files of a release folder, found by the package's name."""
+
+    def __init__(self, folder):
+        self.names = sorted(os.listdir(folder))
+        debs = [n for n in self.names if re.fullmatch(r"varnolet-monitor_(.+)_[a-z0-9]+\.deb", n)]
+        assert len(debs) == 1, self.names
+        self.version = debs[0].split("_")[1]
+        self.deb = os.path.join(folder, debs[0])
+        self.zip = os.path.join(folder, "varnolet-%s-windows-x86.zip" % self.version)
+        self.debug_zip = os.path.join(folder, "varnolet-%s-windows-x86-debug.zip" % self.version)
+        self.contents = {name: read_file(os.path.join(folder, name)) for name in self.names}
+
+
+class FirstReleaseTest(unittest.TestCase):
+    def test_release_writes_the_four_files_and_their_sums(self):
+        run_release()
+        dist = Dist(os.path.join(REPO, "dist"))
+        self.assertEqual(dist.names, sorted(os.path.basename(f) for f in
+                                            ["SHA256SUMS", dist.zip, dist.debug_zip, dist.deb]))
+        commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=REPO,
+                                capture_output=True, text=True, check=True).stdout.strip()
+        self.assertRegex(dist.version, r"^[0-9][A-Za-z0-9.+~]*%s" % commit[:7])
+        subprocess.run(["sha256sum", "--check", "--strict", "SHA256SUMS"],
+                       cwd=os.path.join(REPO, "dist"), check=True, capture_output=True)
+        shutil.rmtree(first_dist(), ignore_errors=True)
+        shutil.copytree(os.path.join(REPO, "dist"), first_dist())
+
+
+class SecondReleaseTest(unittest.TestCase):
+    def test_a_second_release_gives_the_same_bytes(self):
+        run_release()
+        first, second = Dist(first_dist()).contents, Dist(os.path.join(REPO, "dist")).contents
+        self.assertEqual(sorted(first), sorted(second))
+        self.assertEqual([name for name in first if first[name] != second[name]], [])
+
+
+def tree_files(folder):
+    """{path relative to the folder: host path} of every file below it."""
+    return {os.path.relpath(os.path.join(at, name), folder): os.path.join(at, name)
+            for at, _, names in os.walk(folder) for name in names}
+
+
+def read_zip(path):
+    with zipfile.ZipFile(path) as archive:
+        return {info.filename: archive.read(info) for info in archive.infolist()}
+
+
+def section_names(program):
+    listing = subprocess.run([OBJDUMP, "-h", program], capture_output=True, text=True,
+                             check=True).stdout
+    return re.findall(r"^\s+\d+\s+(\S+)", listing, re.M)
+
+
+def debug_link(program, folder):
+    """The file name and CRC that a program's .gnu_debuglink holds."""
+    dumped = os.path.join(folder, "link")
+    subprocess.run([OBJCOPY, "--dump-section", ".gnu_debuglink=" + dumped, program,
+                    os.path.join(folder, "copy")], check=True)
+    with open(dumped, "rb") as f:
+        data = f.read()
+    name = data[:data.index(b"\0")].decode()
+    return name, int.from_bytes(data[-4:], "little")
+
+
+class ContentsTest(unittest.TestCase):
+    def setUp(self):
+        self.dist = Dist(first_dist())
+        self.temp = tempfile.mkdtemp(prefix="qz-release-")
+        self.addCleanup(shutil.rmtree, self.temp, ignore_errors=True)
+
+    def unpack_deb(self, name="deb"):
+        tree = os.path.join(self.temp, name)
+        subprocess.run(["dpkg-deb", "-x", self.dist.deb, tree], check=True)
+        return tree
+
+    def test_windows_zip_holds_release_programs_and_the_deployment_files(self):
+        files = read_zip(self.dist.zip)
+        self.assertEqual(set(files), WINDOWS_FILES)
+        debug = read_zip(self.dist.debug_zip)
+        self.assertEqual(set(debug), {name + ".debug" for name in PROGRAMS})
+        for name, description in PROGRAMS.items():
+            program = os.path.join(self.temp, os.path.basename(name))
+            with open(program, "wb") as f:
+                f.write(files[name])
+            check = subprocess.run([sys.executable, PE_CHECK, "--objdump", OBJDUMP,
+                                    "--description", description, program],
+                                   capture_output=True, text=True)
+            self.assertEqual(check.returncode, 0, check.stdout)
+            sections = section_names(program)
+            self.assertEqual([s for s in sections if s.startswith(".debug")], [], name)
+            link, crc = debug_link(program, self.temp)
+            self.assertEqual(link, os.path.basename(name) + ".debug")
+            self.assertEqual(crc, zlib.crc32(debug[name + ".debug"]), name)
+            self.assertIn(b".debug_info", debug[name + ".debug"])
+        for name in WINDOWS_FILES:
+            if name.endswith((".TXT", ".BAT")):
+                self.assertNotIn(b"\n", files[name].replace(b"\r\n", b""), name + " is CR LF text")
+
+    def test_task_template_runs_the_monitor_nightly_in_the_shared_root(self):
+        data = read_zip(self.dist.zip)["UTILS/QZBACKUP/QZBACKUP-task.xml"]
+        self.assertTrue(data.startswith(b"\xff\xfe<\0?\0x\0m\0l\0"), "UTF-16 LE with a BOM")
+        self.assertIn('encoding="UTF-16"', data.decode("utf-16"))
+        task = ElementTree.fromstring(data)
+        self.assertEqual((task.tag, task.get("version")), (TASK + "Task", "1.2"))
+        self.assertEqual(task.findtext(f"{TASK}Triggers/{TASK}CalendarTrigger/{TASK}ScheduleByDay/"
+                                       f"{TASK}DaysInterval"), "1")
+        self.assertEqual(task.findtext(f"{TASK}Principals/{TASK}Principal/{TASK}LogonType"),
+                         "Password")
+        action = task.find(f"{TASK}Actions/{TASK}Exec")
+        root = action.findtext(TASK + "WorkingDirectory")
+        self.assertEqual(root, "[[SHARED_ROOT]]")
+        self.assertEqual(action.findtext(TASK + "Command"), root + r"\UTILS\QZBACKUP\QZBACKUP.EXE")
+        words = action.findtext(TASK + "Arguments").split(" ")
+        self.assertEqual(words[0], root + r"\UTILS\QZBACKUP\XCOPYJOB.BAT")
+        self.assertEqual(words[1:], ["FULL", "240", "[[LOCKDOWN_ITEM_1]]", "[[LOCKDOWN_ITEM_2]]",
+                                     "10"])
+
+    def test_debian_package_fields_and_files(self):
+        def field(name):
+            return subprocess.run(["dpkg-deb", "-f", self.dist.deb, name], capture_output=True,
+                                  text=True, check=True).stdout.strip()
+        self.assertEqual(field("Package"), "varnolet-monitor")
+        self.assertEqual(field("Version"), self.dist.version)
+        self.assertEqual(field("Architecture"), subprocess.run(
+            ["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip())
+        depends = [d.split(" ")[0] for d in field("Depends").split(", ")]
+        self.assertIn("libc6", depends)
+        self.assertIn("libffi8", depends)
+        self.assertEqual(field("Recommends"), "wine, xvfb, smbclient")
+        data = subprocess.run(["dpkg-deb", "--fsys-tarfile", self.dist.deb], capture_output=True,
+                              check=True).stdout
+        with tarfile.open(fileobj=io.BytesIO(data)) as archive:
+            members = archive.getmembers()
+        files = {m.name[2:]: m.mode for m in members if m.isfile()}
+        self.assertEqual(files, DEB_FILES)
+        self.assertEqual({(m.uname, m.gname) for m in members}, {("root", "root")})
+
+    def test_lintian_finds_no_error(self):
+        lint = subprocess.run(["lintian", "--fail-on", "error", self.dist.deb],
+                              capture_output=True, text=True)
+        self.assertEqual(lint.returncode, 0, lint.stdout + lint.stderr)
+
+    def test_systemd_accepts_the_units(self):
+        # The units are checked inside the unpacked package, unpacked over a
+        # copy of the system's own units, for the targets that they reach.
+        tree = os.path.join(self.temp, "system")
+        shutil.copytree("/usr/lib/systemd/system", os.path.join(tree, "usr/lib/systemd/system"),
+                        symlinks=True)
+        self.unpack_deb("system")
+        check = subprocess.run(["systemd-analyze", "verify", "--root=" + tree,
+                                "varnolet-backup@main.service", "varnolet-backup@main.timer"],
+                               capture_output=True, text=True)
+        self.assertEqual((check.returncode, check.stdout + check.stderr), (0, ""))
+
+    def test_no_build_path_in_any_shipped_file(self):
+        contents = {name: read_file(path) for name, path in tree_files(self.unpack_deb()).items()}
+        for archive in (self.dist.zip, self.dist.debug_zip):
+            contents.update(read_zip(archive))
+        for name, data in contents.items():
+            self.assertNotIn(REPO.encode(), data, name)
+
+    def test_install_rules_give_the_package_files(self):
+        destination = os.path.join(self.temp, "installed")
+        subprocess.run(["cmake", "--install", BUILD, "--prefix", "/usr"], check=True,
+                       capture_output=True, env=dict(os.environ, DESTDIR=destination))
+        installed, packaged = tree_files(destination), tree_files(self.unpack_deb())
+        # The changelog is the package's own, written by scripts/release.
+        self.assertEqual(set(installed),
+                         set(DEB_FILES) - {"usr/share/doc/varnolet-monitor/changelog.gz"})
+        for unit in ("varnolet-backup@.service", "varnolet-backup@.timer"):
+            path = "usr/lib/systemd/system/" + unit
+            self.assertEqual(read_file(installed[path]), read_file(packaged[path]))
+
+
+class PackagedRunTest(unittest.TestCase):
+    """The Debian package unpacked into a folder, its wrapper run as the timer
+    would run it on a sample root that a real Samba server serves, with the
+    packaged incremental smbclient job as the backup."""
+
+    def setUp(self):
+        self.box = qzsandbox.Sandbox(os.path.join(BUILD, "bin"), name="qz-release-")
+        self.addCleanup(self.box.close)
+        self.package = os.path.join(self.box.top, "package")
+        subprocess.run(["dpkg-deb", "-x", Dist(first_dist()).deb, self.package], check=True)
+        self.server = qzsandbox.SambaServer(self.box.top, os.path.realpath(self.box.root))
+        self.addCleanup(self.server.stop)
+        self.archives = os.path.join(self.box.top, "archives")
+        configs = os.path.join(self.box.top, "etc")
+        os.makedirs(configs)
+        # Drive C: is that of the configured wine prefix, which the wrapper makes.
+        self.wine_prefix = os.path.join(self.box.top, "wine")
+        with open(os.path.join(configs, "night.conf"), "w") as f:
+            f.write(f"""ROOT={self.box.root}
+BACKUP_COMMAND={self.package}/usr/lib/varnolet/jobs/smbtar-incremental
+MODE=FULL
+BACKUP_MINUTES=5
+LOCKDOWN_ITEM1=ACME
+LOCKDOWN_ITEM2=NIGHT
+LOCKDOWN_MINUTES=1
+LOCAL_FOLDER='C:\\_$MERIXA'
+WINEPREFIX={self.wine_prefix}
+SMB_SHARE={self.server.share}
+SMB_AUTH_FILE=
+SMB_OPTIONS='-p {self.server.port} -s /dev/null'
+BACKUP_TARGET={self.archives}
+""")
+        self.box.env.pop("QZ_DOSDEVICES")
+        self.box.env.pop("DISPLAY", None)
+        self.box.env["VARNOLET_CONFIG_DIR"] = configs
+
+    def run_backup(self):
+        return self.box.run(os.path.join(self.package, "usr", "lib", "varnolet", "run-backup"),
+                            "night", cwd=self.box.top, timeout=600)
+
+    def test_wrapper_runs_a_backup_and_reports_its_outcome(self):
+        # A failed run first: the wrapper prints the error status file.
+        with open(self.box.path("LOCKDOWN.SYS"), "w") as f:
+            f.write("someone else's")
+        failed = self.run_backup()
+        self.assertEqual(failed.returncode, 1, failed)
+        self.assertTrue(("\n" + failed.stdout.decode()).endswith(
+            "\n" + self.box.root + "/UTILS/QZBACKUP/QZBACKUP.ERR:\n"
+            "THE SYSTEM IS ALREADY LOCKED-DOWN - CANNOT CONTINUE\n"), failed.stdout)
+        os.remove(self.box.path("LOCKDOWN.SYS"))
+
+        completed = self.run_backup()
+        self.assertEqual(completed.returncode, 0, completed)
+        # The job's own output (smbclient's summary) may come first.
+        self.assertRegex(completed.stdout.decode(), r"(\A|\n)" + re.escape(self.box.root) +
+                         r"/UTILS/QZBACKUP/QZBACKUP\.OK:\nCOMPLETED ON \d\d/\d\d/\d\d @ "
+                         r"\d\d:\d\d:\d\d\n\Z")
+        # The lock-down request went through the packaged launcher, whose
+        # local folder is on the new wine prefix's drive C:.
+        records = self.box.start_records(1)
+        self.assertEqual(len(records), 1, records)
+        self.assertRegex(records[0][1], r"^QZWINIT C:\\_\$MERIXA\\([^ ]+)\\ ACME,NIGHT,LOCKDOWN,1$")
+        identity = self.box.identity()
+        self.assertTrue(os.path.isfile(os.path.join(self.wine_prefix, "drive_c", "_$MERIXA",
+                                                    identity, "PURCHASE.EXE")))
+        # The job took every file through the share and cleared its attribute.
+        archives = glob.glob(os.path.join(self.archives, "incremental-*.tar"))
+        self.assertEqual(len(archives), 1, archives)
+        with tarfile.open(archives[0]) as archive:
+            taken = {os.path.normpath(m.name): archive.extractfile(m).read()
+                     for m in archive.getmembers() if m.isfile()}
+        self.assertEqual(taken["DATA/ORDERS.DBF"], self.box.read("DATA", "ORDERS.DBF"))
+        self.assertIn("UTILS/QZBACKUP/QZBACKUP.TST", taken)
+        self.assertEqual(qzsandbox.read_attributes(self.box.path("DATA", "ORDERS.DBF"))
+                         & qzsandbox.ARCHIVE, 0)
+
+
+if __name__ == "__main__":
+    BUILD = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
