@@ -299,6 +299,8 @@ BACKUP_TARGET={self.archives}
 
         completed = self.run_backup()
         self.assertEqual(completed.returncode, 0, completed)
+        self.assertRegex(completed.stdout.decode(), r"QZBACKUP\.LOG:\n.* Backup run started in .*\n"
+                         r"(.*\n)*.* Marking: .*\n(.*\n)*.* Run completed\n")
         # The job's own output (smbclient's summary) may come first.
         self.assertRegex(completed.stdout.decode(), r"(\A|\n)" + re.escape(self.box.root) +
                          r"/UTILS/QZBACKUP/QZBACKUP\.OK:\nCOMPLETED ON \d\d/\d\d/\d\d @ "
