@@ -17,18 +17,6 @@ namespace plat::posix {
 
 namespace {
 
-// KERNEL32.DLL's entry points that programs bind at run time, working on
-// this layer, with Windows' signatures.
-int32_t BuiltinSetFileAttributesA(const char* path, uint32_t attributes) {
-  return NativeFileSystem().SetAttributes(path ? path : "", attributes) ? 1 : 0;
-}
-
-uint32_t BuiltinGetFileAttributesA(const char* path) {
-  return NativeFileSystem().GetAttributes(path ? path : "");
-}
-
-uint32_t BuiltinGetLastError() { return LastError(); }
-
 // The arguments of a call in C order (the reverse of the push order), as the
 // built-in entry points read them; one not pushed reads as 0.
 class CArguments {
@@ -38,30 +26,40 @@ class CArguments {
     return i < pushed_.size() ? pushed_[pushed_.size() - 1 - i].int32 : 0;
   }
   const char* Text(size_t i) const {
-    return i < pushed_.size() ? pushed_[pushed_.size() - 1 - i].pointer : nullptr;
+    const char* text = i < pushed_.size() ? pushed_[pushed_.size() - 1 - i].pointer : nullptr;
+    return text ? text : "";
   }
 
  private:
   const std::vector<CallArgument>& pushed_;
 };
 
-// A built-in entry point: its address stands for it in the entry table, and
-// its call is made directly, without preparing a foreign call.
+// KERNEL32.DLL's entry points that programs bind at run time, working on
+// this layer, with Windows' signatures and results. They are called
+// directly, without preparing a foreign call; each one's address stands for
+// it in the entry table.
+using Builtin = uint32_t (*)(const CArguments& arguments);
+
+uint32_t BuiltinSetFileAttributesA(const CArguments& in) {  // (path, attributes)
+  return NativeFileSystem().SetAttributes(in.Text(0), in.Integer(1)) ? 1 : 0;
+}
+
+uint32_t BuiltinGetFileAttributesA(const CArguments& in) {  // (path)
+  return NativeFileSystem().GetAttributes(in.Text(0));
+}
+
+uint32_t BuiltinGetLastError(const CArguments&) { return LastError(); }
+
 struct BuiltinEntry {
   const char* name;
-  void* address;
-  uint32_t (*call)(const CArguments& arguments);
+  Builtin call;
+  void* address() const { return reinterpret_cast<void*>(call); }
 };
 
 const BuiltinEntry kKernel32[] = {
-    {"SetFileAttributesA", reinterpret_cast<void*>(&BuiltinSetFileAttributesA),
-     [](const CArguments& in) {
-       return static_cast<uint32_t>(BuiltinSetFileAttributesA(in.Text(0), in.Integer(1)));
-     }},
-    {"GetFileAttributesA", reinterpret_cast<void*>(&BuiltinGetFileAttributesA),
-     [](const CArguments& in) { return BuiltinGetFileAttributesA(in.Text(0)); }},
-    {"GetLastError", reinterpret_cast<void*>(&BuiltinGetLastError),
-     [](const CArguments&) { return BuiltinGetLastError(); }},
+    {"SetFileAttributesA", &BuiltinSetFileAttributesA},
+    {"GetFileAttributesA", &BuiltinGetFileAttributesA},
+    {"GetLastError", &BuiltinGetLastError},
 };
 
 // One argument's value as the call reads it.
@@ -165,7 +163,7 @@ class PosixLibraries : public Libraries {
     void* address = nullptr;
     if (library == kKernel32Handle) {
       for (const BuiltinEntry& entry : kKernel32) {
-        if (name == entry.name) address = entry.address;
+        if (name == entry.name) address = entry.address();
       }
     } else {
       std::lock_guard<std::mutex> hold(lock_);
@@ -209,7 +207,7 @@ class PosixLibraries : public Libraries {
       address = entries_[entry - 1];
     }
     for (const BuiltinEntry& builtin : kKernel32) {
-      if (builtin.address == address) {
+      if (builtin.address() == address) {
         // Each gives a 32-bit number; a result read as anything else is none.
         uint32_t value = builtin.call(CArguments(pushed));
         returned = {};
