@@ -44,8 +44,14 @@ class Stopwatch {
   rt::QUIT();
 }
 
-[[noreturn]] void FailLaunch(const rt::Value& result, const rt::Value& program) {
-  MYERROR(rt::Value("#") + rt::LTRIM(rt::STR(result)) + " - WINEXEC() FAILED TO LAUNCH " + program);
+// Logs a launch of `program` by `commandLine`, and reports its failure.
+void CheckLaunch(std::string_view what, const rt::Value& commandLine, const rt::Value& program,
+                 const rt::Value& result) {
+  bool started = !(result < kFirstFailure);
+  LogStart(what, commandLine, result, started);
+  if (!started) {
+    MYERROR(rt::Value("#") + rt::LTRIM(rt::STR(result)) + " - WINEXEC() FAILED TO LAUNCH " + program);
+  }
 }
 
 }  // namespace
@@ -109,8 +115,7 @@ void MAIN(const rt::Parameters& parameters) {
   rt::Value request = rt::Value("QZSTART.EXE ") + localFolder + " \"" + rt::TRIM(lockdownItem1) +
                       "," + rt::TRIM(lockdownItem2) + ",LOCKDOWN," + minutesText + "\"";
   rt::Value launched = rt::WINEXEC(request, kHidden);
-  LogStart("Lock-down request", request, launched);
-  if (launched < kFirstFailure) FailLaunch(launched, "QZSTART.EXE");
+  CheckLaunch("Lock-down request", request, "QZSTART.EXE", launched);
 
   // The application is given one minute more than it was told.
   Stopwatch lockdownWait;
@@ -150,8 +155,7 @@ void MAIN(const rt::Parameters& parameters) {
   rt::SET(rt::ALTERNATE_FILE, rt::NIL);
 
   launched = rt::WINEXEC(backupCommand, kHidden);
-  LogStart("Backup job", backupCommand, launched);
-  if (launched < kFirstFailure) FailLaunch(launched, backupCommand);
+  CheckLaunch("Backup job", backupCommand, backupCommand, launched);
 
   // The backup is done when no file carries the archive attribute any more.
   Stopwatch backupWait;

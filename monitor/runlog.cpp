@@ -140,8 +140,9 @@ void LogSettings(const rt::Value& mode, const rt::Value& givenMode, const rt::Va
            lockdownMinutes.Text() + ", local folder " + localFolder.Text());
 }
 
-void LogStart(std::string_view what, const rt::Value& commandLine, const rt::Value& result) {
-  LogEvent(std::string(what) + (result.AsDouble() < 32 ? " could not be started: " : " started: ") +
+void LogStart(std::string_view what, const rt::Value& commandLine, const rt::Value& result,
+              bool started) {
+  LogEvent(std::string(what) + (started ? " started: " : " could not be started: ") +
            commandLine.Text() + " (result " + std::to_string(rt::ToInt32(result)) + ")");
 }
 

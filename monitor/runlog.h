@@ -42,7 +42,8 @@ void LogEvent(std::string_view text);
 void LogSettings(const rt::Value& mode, const rt::Value& givenMode, const rt::Value& command,
                  const rt::Value& backupMinutes, const rt::Value& lockdownMinutes,
                  const rt::Value& localFolder);
-void LogStart(std::string_view what, const rt::Value& commandLine, const rt::Value& result);
+void LogStart(std::string_view what, const rt::Value& commandLine, const rt::Value& result,
+              bool started);
 void LogLockdownInForce(uint64_t seconds);
 void LogLockdownRefused(uint64_t seconds, const rt::Value& reason);
 void LogLockdownTimeout(uint64_t seconds);
