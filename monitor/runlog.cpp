@@ -117,8 +117,8 @@ std::string Seconds(uint64_t seconds) { return std::to_string(seconds) + " s"; }
 RunLog::RunLog(const rt::Parameters& parameters) {
   running = true;
   std::string folder;
-  if (!rt::Os().files.GetCurrentFolder(folder)) folder = "?";
-  std::string text = std::string(kRunStart) + " in " + folder + ":";
+  bool known = rt::Os().files.GetCurrentFolder(folder);
+  std::string text = std::string(kRunStart) + " in " + (known ? folder : "?") + ":";
   for (int position = 1; position <= parameters.Count(); ++position) {
     text += " " + parameters[position].Text();
   }
