@@ -4,6 +4,7 @@ attribute store the way the file server's SMB service reads it."""
 
 import os
 import pwd
+import re
 import shutil
 import struct
 import subprocess
@@ -143,6 +144,15 @@ class Sandbox:
     def error_files(self):
         """The monitor's two error status files: in the root and in UTILS\\QZBACKUP."""
         return [self.read("QZBACKUP.ERR"), self.read("UTILS", "QZBACKUP", "QZBACKUP.ERR")]
+
+    def run_log(self):
+        """The events of the monitor's run log, each line's text after its date
+        and time; None when a line is not one dated, CR LF ended line."""
+        log = self.read("UTILS", "QZBACKUP", "QZBACKUP.LOG").decode("latin-1")
+        lines = log[:-2].split("\r\n") if log.endswith("\r\n") else [log]
+        if not all(re.match(r"\d\d/\d\d/\d\d \d\d:\d\d:\d\d ", line) for line in lines):
+            return None
+        return [line[len("mm/dd/yy hh:mm:ss "):] for line in lines]
 
     def identity(self):
         with open(self.path(IDENTITY), "rb") as f:
