@@ -47,12 +47,14 @@ PROGRAMS = {"QZSTART.EXE": "Varnolet Startup Utility",
 DEB_FILES = {
     "usr/lib/varnolet/QZBACKUP.EXE": 0o755, "usr/lib/varnolet/QZSTART.EXE": 0o755,
     "usr/lib/varnolet/run-backup": 0o755, "usr/lib/varnolet/jobs/smbtar-full": 0o755,
+    "usr/lib/varnolet/check_varnolet_backup": 0o755, "usr/lib/varnolet/runlog.awk": 0o644,
     "usr/lib/varnolet/jobs/smbtar-incremental": 0o755,
     "usr/lib/systemd/system/varnolet-backup@.service": 0o644,
     "usr/lib/systemd/system/varnolet-backup@.timer": 0o644,
     "usr/share/doc/varnolet-monitor/copyright": 0o644,
     "usr/share/doc/varnolet-monitor/changelog.gz": 0o644,
     "usr/share/doc/varnolet-monitor/examples/example.conf": 0o644,
+    "usr/share/doc/varnolet-monitor/examples/varnolet-backup.rules.yml": 0o644,
 }
 
 
@@ -200,13 +202,16 @@ class ContentsTest(unittest.TestCase):
         depends = [d.split(" ")[0] for d in field("Depends").split(", ")]
         self.assertIn("libc6", depends)
         self.assertIn("libffi8", depends)
-        self.assertEqual(field("Recommends"), "wine, xvfb, smbclient")
+        self.assertEqual(field("Recommends"), "wine, xvfb, smbclient, curl")
         data = subprocess.run(["dpkg-deb", "--fsys-tarfile", self.dist.deb], capture_output=True,
                               check=True).stdout
         with tarfile.open(fileobj=io.BytesIO(data)) as archive:
             members = archive.getmembers()
         files = {m.name[2:]: m.mode for m in members if m.isfile()}
         self.assertEqual(files, DEB_FILES)
+        self.assertEqual({m.name[2:]: m.linkname for m in members if m.issym()},
+                         {"usr/lib/nagios/plugins/check_varnolet_backup":
+                          "../../varnolet/check_varnolet_backup"})
         self.assertEqual({(m.uname, m.gname) for m in members}, {("root", "root")})
 
     def test_lintian_finds_no_error(self):

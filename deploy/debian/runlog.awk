@@ -1,0 +1,52 @@
+# Reads the monitor's run log (UTILS/QZBACKUP/QZBACKUP.LOG) and prints the
+# last run: its lines (-v want=lines), or facts about it (-v want=facts), one
+# "name value" a line:
+#
+#   started     the stamp of its first line, "mm/dd/yy hh:mm:ss"
+#   outcome     completed, failed, or unfinished (no last line yet: running,
+#               or cut off)
+#   failure     the failure text of a failed run
+#   lockdown    the seconds until the lock-down was in force, refused or given up
+#   marking     the seconds of the FULL marking, and its counts: marked,
+#   marked ...  already_flagged, failed_marks
+#   backup      the seconds of the backup wait, to its end or its last scan
+#
+# Every line is "mm/dd/yy hh:mm:ss text", CR LF ended; a run begins with
+# "Backup run started". run-backup and check_varnolet_backup share this.
+{ sub(/\r$/, "") }
+substr($0, 19, 18) == "Backup run started" { n = 0 }
+{ line[n++] = $0 }
+END {
+  if (want == "lines") {
+    for (i = 0; i < n; i++) print line[i]
+    exit
+  }
+  if (n == 0) exit
+  fact["started"] = substr(line[0], 1, 17)
+  fact["outcome"] = "unfinished"
+  for (i = 0; i < n; i++) {
+    text = substr(line[i], 19)
+    if (text ~ /^(Lock-down in force|Lock-down refused|No lock-down) after [0-9]+ s/) {
+      fact["lockdown"] = seconds_after(text)
+    } else if (text ~ /^Marking: /) {
+      # "Marking: M files marked, A already flagged, F failed (...), S s"
+      words = split(text, word, " ")
+      fact["marked"] = word[2]; fact["already_flagged"] = word[5]; fact["failed_marks"] = word[8]
+      fact["marking"] = word[words - 1]
+    } else if (text ~ /^Backup (running for|done after|timed out after) [0-9]+ s/) {
+      fact["backup"] = seconds_after(text)
+    } else if (text == "Run completed") {
+      fact["outcome"] = "completed"
+    } else if (text ~ /^Run failed: /) {
+      fact["outcome"] = "failed"
+      fact["failure"] = substr(text, 13)
+    }
+  }
+  for (name in fact) print name, fact[name]
+}
+
+# The number before the first " s" of an event: "... after 15 s...".
+function seconds_after(text,    at) {
+  at = match(text, /[0-9]+ s/)
+  return substr(text, at, RLENGTH - 2)
+}
