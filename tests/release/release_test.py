@@ -56,6 +56,10 @@ DEB_FILES = {
     "usr/share/doc/varnolet-monitor/examples/example.conf": 0o644,
     "usr/share/doc/varnolet-monitor/examples/varnolet-backup.rules.yml": 0o644,
 }
+# The package's links, and what they point to.
+DEB_LINKS = {
+    "usr/lib/nagios/plugins/check_varnolet_backup": "../../varnolet/check_varnolet_backup",
+}
 
 
 def first_dist():
@@ -209,9 +213,7 @@ class ContentsTest(unittest.TestCase):
             members = archive.getmembers()
         files = {m.name[2:]: m.mode for m in members if m.isfile()}
         self.assertEqual(files, DEB_FILES)
-        self.assertEqual({m.name[2:]: m.linkname for m in members if m.issym()},
-                         {"usr/lib/nagios/plugins/check_varnolet_backup":
-                          "../../varnolet/check_varnolet_backup"})
+        self.assertEqual({m.name[2:]: m.linkname for m in members if m.issym()}, DEB_LINKS)
         self.assertEqual({(m.uname, m.gname) for m in members}, {("root", "root")})
 
     def test_lintian_finds_no_error(self):
@@ -244,8 +246,8 @@ class ContentsTest(unittest.TestCase):
                        capture_output=True, env=dict(os.environ, DESTDIR=destination))
         installed, packaged = tree_files(destination), tree_files(self.unpack_deb())
         # The changelog is the package's own, written by scripts/release.
-        self.assertEqual(set(installed),
-                         set(DEB_FILES) - {"usr/share/doc/varnolet-monitor/changelog.gz"})
+        self.assertEqual(set(installed), (set(DEB_FILES) | set(DEB_LINKS)) -
+                         {"usr/share/doc/varnolet-monitor/changelog.gz"})
         for unit in ("varnolet-backup@.service", "varnolet-backup@.timer"):
             path = "usr/lib/systemd/system/" + unit
             self.assertEqual(read_file(installed[path]), read_file(packaged[path]))
