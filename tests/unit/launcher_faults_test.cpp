@@ -103,7 +103,7 @@ class LauncherFaultsTest : public LauncherTest {
 
   // The undisturbed start before an ordinary one.
   void FirstStart(const Scenario& scenario) {
-    Start(plat::Native().files, scenario.tail);
+    Start(test.platform.files, scenario.tail);
     if (scenario.shifted) {
       std::string shifted = kBackupIdentity;
       for (char& c : shifted) c = static_cast<char>(c + 1);
@@ -116,7 +116,7 @@ class LauncherFaultsTest : public LauncherTest {
     FreshRoot(scenario);
     if (scenario.ordinary) FirstStart(scenario);
     Reset();
-    support::FaultyFiles counting(plat::Native().files);
+    support::FaultyFiles counting(test.platform.files);
     Start(counting, scenario.tail);
     EXPECT_EQ(shell.started.size(), 1u) << "the undisturbed " << scenario.name << " must start";
     EXPECT_TRUE(test.ui.shown.empty());
@@ -141,7 +141,7 @@ class LauncherFaultsTest : public LauncherTest {
         if (scenario.ordinary) FirstStart(scenario);
         std::string identityBefore = support::ReadBytes(files.identity);
         Reset();
-        support::FaultyFiles faulty(plat::Native().files);
+        support::FaultyFiles faulty(test.platform.files);
         faulty.FailCall(n, error);
         std::string folder = Start(faulty, scenario.tail);
         if (!faulty.injected()) continue;
@@ -207,7 +207,7 @@ class LauncherFaultsTest : public LauncherTest {
       if (scenario.ordinary) FirstStart(scenario);
       if (identity) *identity = support::ReadBytes(files.identity);
       Reset();
-      support::FaultyFiles faulty(plat::Native().files);
+      support::FaultyFiles faulty(test.platform.files);
       faulty.FailCall(n, error);
       Start(faulty, scenario.tail);
       if (!faulty.injected()) return false;
@@ -220,7 +220,7 @@ class LauncherFaultsTest : public LauncherTest {
   void CheckNextStartRecovers(const Scenario& scenario) {
     Reset();
     if (support::Exists("LASTMSG.LOG")) std::filesystem::remove(support::HostPath("LASTMSG.LOG"));
-    Start(plat::Native().files, scenario.tail);
+    Start(test.platform.files, scenario.tail);
     std::string logged = support::ReadBytes("LASTMSG.LOG");
     EXPECT_EQ(shell.started.size(), 1u)
         << "the next start did not start: "
@@ -358,7 +358,7 @@ TEST_F(LauncherFaultsTest, NewIdentityThatCannotBeWrittenIsNotLeftEmpty) {
   EXPECT_EQ(OnlyMessage(), "#112 - Error while creating id file");
   EXPECT_FALSE(support::Exists(files.identity));
   Reset();
-  Start(plat::Native().files, "");
+  Start(test.platform.files, "");
   EXPECT_EQ(shell.started.size(), 1u);
 }
 
@@ -371,7 +371,7 @@ TEST_F(LauncherFaultsTest, FailedRewriteFromTheShiftedBackupKeepsTheOldIdentity)
   EXPECT_NE(shell.started[0].find(kBackupIdentity), std::string::npos);
   EXPECT_EQ(support::ReadBytes(files.identity), identity);
   Reset();
-  Start(plat::Native().files, "");
+  Start(test.platform.files, "");
   EXPECT_EQ(support::ReadBytes(files.identity), kBackupIdentity);
 }
 
@@ -385,7 +385,7 @@ TEST_F(LauncherFaultsTest, RelayRequestsTouchOnlyTheirRequestFile) {
         FreshRoot({"relay", false, ""});
         support::WriteBytes("REQUEST.TXT", "BACKUP.BAT nightly");
         Reset();
-        support::FaultyFiles faulty(plat::Native().files);
+        support::FaultyFiles faulty(test.platform.files);
         faulty.FailCall(n, error);
         Start(faulty, std::string("x ") + passThrough + " 18 REQUEST.TXT");
         if (!faulty.injected()) break;

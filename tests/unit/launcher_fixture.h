@@ -20,6 +20,22 @@
 
 namespace launcher_test {
 
+// A shell that refuses every start with a chosen result and last error, for
+// refusals that cannot be caused here.
+class RefusingShell : public plat::Processes {
+ public:
+  RefusingShell(uint32_t result, uint32_t error) : result_(result), error_(error) {}
+  uint32_t ShellStart(uint32_t, const std::string&, const std::string&, const std::string&,
+                      int) override {
+    plat::SetLastError(error_);
+    return result_;
+  }
+  uint32_t CommandStart(const std::string&, int) override { return 0; }
+
+ private:
+  uint32_t result_, error_;
+};
+
 class LauncherTest : public support::TempFolderTest {
  protected:
   void SetUp() override {
@@ -105,6 +121,12 @@ class LauncherTest : public support::TempFolderTest {
   }
 
   uint32_t Attributes(const std::string& name) { return plat::Native().files.GetAttributes(name); }
+
+  // The test platform with `shell` in place of the process starts.
+  plat::Platform WithShell(plat::Processes& shell) {
+    return {test.platform.files, test.clock, shell, test.ui, test.platform.system,
+            test.platform.libraries};
+  }
 
   support::TestPlatform test;
   launcher::Context context{test.platform};

@@ -115,6 +115,15 @@ TEST_F(RelayTest, UpperCaseExtensionWinsOverAnEarlierLowerCaseOne) {
   EXPECT_EQ(response.substr(0, response.find(' ')), "2");
 }
 
+TEST_F(RelayTest, ShellResultOf32IsAnsweredAsARefusal) {
+  RefusingShell shell{32, plat::kErrorAccessDenied};
+  plat::Platform os = WithShell(shell);
+  launcher::Context refusing{os};
+  support::WriteBytes("RUN.REQ", "TOOL.EXE -x");
+  launcher::HandleRequestFile(refusing, "{RUN}", "11", "RUN.REQ");
+  EXPECT_EQ(support::ReadBytes("RUN.REQ"), "5 (ShellExecute)");
+}
+
 TEST_F(RelayTest, CommandWithoutAProgramIsAnsweredAndStartsNothing) {
   RunRequest("backup.bat nightly");
   EXPECT_EQ(support::ReadBytes("RUN.REQ"), "Could not locate EXE in calling string");

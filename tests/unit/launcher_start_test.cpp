@@ -293,28 +293,28 @@ TEST_F(NormalStartTest, RefusedStartShowsTheSystemError) {
   EXPECT_EQ(text.substr(text.find(' ')), " - Unable to run Varnolet");
 }
 
-// The single-instance refusal cannot be caused here; a shell that refuses with it stands in.
-class SingleInstanceShell : public plat::Processes {
- public:
-  uint32_t ShellStart(uint32_t, const std::string&, const std::string&, const std::string&,
-                      int) override {
-    plat::SetLastError(plat::kErrorSingleInstanceApp);
-    return 0;
-  }
-  uint32_t CommandStart(const std::string&, int) override { return 0; }
-};
-
 TEST_F(NormalStartTest, SingleInstanceRefusalSaysTheApplicationRuns) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
   MakeSharedRoot();
-  SingleInstanceShell shell;
-  plat::Platform os{test.platform.files, test.clock, shell, test.ui, test.platform.system,
-                    test.platform.libraries};
+  RefusingShell shell{0, plat::kErrorSingleInstanceApp};
+  plat::Platform os = WithShell(shell);
   launcher::Context refusing{os};
   Arguments a = ParseCommandLine("QZSTART.EXE C:\\L\\");
   EXPECT_FALSE(launcher::NormalStart(refusing, a));
   EXPECT_EQ(OnlyMessage(), "Varnolet is already running");
   EXPECT_EQ(test.ui.shown[0].style, 0x40u);
+}
+
+// The shell accepts a start with a result above 32: 32 itself is a refusal.
+TEST_F(NormalStartTest, ShellResultOf32IsARefusal) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  MakeSharedRoot();
+  RefusingShell shell{32, plat::kErrorAccessDenied};
+  plat::Platform os = WithShell(shell);
+  launcher::Context refusing{os};
+  Arguments a = ParseCommandLine("QZSTART.EXE C:\\L\\");
+  EXPECT_FALSE(launcher::NormalStart(refusing, a));
+  EXPECT_EQ(OnlyMessage(), "#5 - Unable to run Varnolet");
 }
 
 TEST_F(NormalStartTest, OverlongFolderOrParametersAreRefusedNotCut) {

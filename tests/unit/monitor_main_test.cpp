@@ -189,6 +189,14 @@ TEST_F(MainTest, LauncherThatCannotStartIsReported) {
   ExpectFailure("#2 - WINEXEC() FAILED TO LAUNCH QZSTART.EXE");
 }
 
+TEST_F(MainTest, LaunchResultOf32IsAStart) {
+  ApplicationLocksDown();
+  processes.results = {32, 32};
+  EXPECT_EQ(Run("BACKUP.EXE PARTIAL 1 ACME NIGHT"), 0);
+  EXPECT_EQ(processes.started.size(), 2u);
+  ExpectFailure("TIMEOUT WAITING FOR BACKUP TO COMPLETE");  // the run went on to the backup wait
+}
+
 TEST_F(MainTest, LockDownWaitLastsTheMinutesPlusOne) {
   EXPECT_EQ(Run(kValid), 0);
   ExpectFailure("TIMEOUT WAITING FOR SYSTEM LOCK-DOWN");

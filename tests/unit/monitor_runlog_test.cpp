@@ -1,4 +1,6 @@
-// The run log's size: past its limit the oldest whole runs go.
+// The run log: past its size limit the oldest whole runs go, and writing it
+// changes nothing a failure report reads.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,45 @@ TEST_F(MonitorTest, LogPastItsLimitKeepsTheNewestWholeRuns) {
   EXPECT_EQ(kept, expected);
   EXPECT_LE(log.size(), monitor::kRunLogLimit);
   EXPECT_NE(Attributes(kLog) & plat::kAttrHidden, 0u);  // made hidden again
+}
+
+// An earlier, finished run of exactly `size` bytes.
+std::string FinishedRun(size_t size) {
+  const std::string event = "01/02/26 03:04:06 Backup running for 60 s, first flagged file ";
+  const std::string end = "01/02/26 03:14:06 Run completed\r\n";
+  std::string run = OldRun(1, 0);
+  while (run.size() + end.size() + 300 < size) run += event + std::string(36, 'F') + "\r\n";
+  run += event + std::string(size - run.size() - end.size() - event.size() - 2, 'G') + "\r\n";
+  return run + end;
+}
+
+TEST_F(MonitorTest, LogThatLandsExactlyOnItsLimitKeepsItsNewestRuns) {
+  MakeSharedRoot();
+  const std::string words = "BACKUP.EXE FULL abc ACME NIGHT";  // a run of two lines
+  Run(words);
+  const std::string run = support::ReadBytes(kLog);
+  const size_t lastLine = run.size() - (run.rfind("\r\n", run.size() - 3) + 2);
+  // Only the run's last line takes the log past the limit: without the oldest
+  // run, the newer one and this run fill it exactly.
+  const std::string oldest = "01/02/26 03:04:05 Backup run started in D:\\ROOT:\r\n";
+  ASSERT_LE(oldest.size(), lastLine);
+  const std::string newer = FinishedRun(monitor::kRunLogLimit - run.size());
+  std::filesystem::remove(support::HostPath(kLog));
+  support::WriteBytes(kLog, oldest + newer);
+
+  Run(words);
+  std::string log = support::ReadBytes(kLog);
+  EXPECT_EQ(log.size(), monitor::kRunLogLimit);
+  EXPECT_TRUE(log.starts_with(newer));
+}
+
+TEST_F(MonitorTest, WritingTheLogLeavesTheLastErrorAsItWas) {
+  MakeSharedRoot();
+  plat::SetLastError(plat::kErrorSharingViolation);
+  monitor::RunLog log(rt::Parameters({"BACKUP.EXE", "FULL"}));  // creates the log
+  EXPECT_EQ(plat::LastError(), plat::kErrorSharingViolation);
+  monitor::LogEvent("Backup running");  // appends to it
+  EXPECT_EQ(plat::LastError(), plat::kErrorSharingViolation);
 }
 
 }  // namespace

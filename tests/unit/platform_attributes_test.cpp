@@ -1,6 +1,6 @@
 // The attribute store: the DOSATTRIB codec against values that the SMB
 // server wrote, what files report, read-only and hidden enforcement, and
-// file systems that keep no user attributes.
+// file systems that keep no user attributes or no birth times.
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -303,6 +303,11 @@ TEST_F(StoredAttributesTest, LinksReportAReparsePointAndFollowTheirTarget) {
   EXPECT_EQ(Files().GetAttributes(Path("file.lnk")), plat::kAttrSystem | plat::kAttrReparsePoint);
   EXPECT_EQ(Files().GetAttributes(Path("folder.lnk")), plat::kAttrDirectory | plat::kAttrReparsePoint);
   EXPECT_EQ(Files().GetAttributes(Path("dangling.lnk")), plat::kAttrReparsePoint);
+  // Listed, a link to a file has a link's size on Windows, 0, not its target path's length.
+  plat::FindEntry entry;
+  ASSERT_TRUE(Files().FindFirst(Path("file.*"), entry));
+  EXPECT_EQ(entry.name, "file.lnk");
+  EXPECT_EQ(entry.size, 0u);
 }
 
 // A real file system without user extended attributes: ramfs.
@@ -355,6 +360,50 @@ TEST_F(NoXattrTest, ReadsAsAbsentAndRecordingFailsWithNothingHalfDone) {
   EXPECT_NE(Files().Open(Path("ram\\old.txt"), plat::kReadWrite, plat::kShareNone, Disposition::kOpenExisting),
             nullptr);
   EXPECT_TRUE(Files().Delete(Path("ram\\old.txt")));
+}
+
+// A real file system without birth times: ext4 with 128-byte inodes, in an image.
+class NoBirthTimeTest : public StoredAttributesTest {
+ protected:
+  void SetUp() override {
+    StoredAttributesTest::SetUp();
+    support::MakeFolders(Path("ext4"));
+    support::WriteBytes(Path("ext4.img"), "");
+    fs::resize_file(Host("ext4.img"), 4 << 20);
+    std::string image = "'" + Host("ext4.img") + "'";
+    std::string command = "mkfs.ext4 -q -F -I 128 " + image + " >/dev/null 2>&1 && mount -o loop " +
+                          image + " '" + Host("ext4") + "' 2>/dev/null";
+    mounted_ = std::system(command.c_str()) == 0;
+    if (!mounted_) {
+      GTEST_SKIP() << "cannot make and mount an ext4 image here (needs root and loop devices)";
+    }
+  }
+  void TearDown() override {
+    if (mounted_) std::system(("umount '" + Host("ext4") + "'").c_str());
+    StoredAttributesTest::TearDown();
+  }
+  bool mounted_ = false;
+};
+
+// A file is not created after it was written or changed: without a stored
+// creation time, the older of the two is recorded.
+TEST_F(NoBirthTimeTest, CreationTimeIsTheOlderOfChangeAndWriteTime) {
+  auto recordedCreation = [&](const std::string& name, int64_t lastWrite) -> int64_t {
+    support::WriteBytes(Path(name), "x");
+    support::SetLastWriteTime(Path(name), lastWrite);  // the change time is now
+    EXPECT_TRUE(Files().SetAttributes(Path(name), plat::kAttrArchive));
+    auto value = plat::posix::ReadDosAttribValue(Host(name));
+    auto decoded = value ? plat::posix::DecodeDosAttrib(value->data(), value->size()) : std::nullopt;
+    return decoded && decoded->createTime ? static_cast<int64_t>(*decoded->createTime) : 0;
+  };
+  constexpr int64_t k2001 = 1000000000, k2033 = 2000000000;
+  EXPECT_EQ(recordedCreation("ext4\\written.txt", k2001),
+            static_cast<int64_t>(plat::posix::FileTimeFromUnix(k2001, 0)));
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  int64_t nowFileTime = static_cast<int64_t>(plat::posix::FileTimeFromUnix(
+      std::chrono::duration_cast<std::chrono::seconds>(now).count(), 0));
+  EXPECT_LT(std::abs(nowFileTime - recordedCreation("ext4\\future.txt", k2033)), 600000000)
+      << "the change time, within a minute";
 }
 
 #endif  // _WIN32

@@ -203,6 +203,16 @@ TEST_F(StartTest, AnUnusableHandlerResultIsUnrecoverable) {
                              "Called from MAIN(" + std::to_string(kSetLine) + ")\r\n"));
 }
 
+TEST_F(RuntimeTest, ErrorblockOfAnythingButABlockKeepsTheInstalledHandler) {
+  RecordErrors(Value(0));
+  for (const Value& notABlock : {Value(), Value("DEFERROR"), Value(false)}) {
+    EXPECT_TRUE(rt::ERRORBLOCK(notABlock).IsBlock());
+  }
+  rt::VAL(1);  // the next error still reaches it
+  ASSERT_EQ(raised.size(), 1u);
+  EXPECT_EQ(raised[0].operation, "VAL");
+}
+
 // Runs a tool and gives its exit code; its standard error goes to `errors`.
 int RunTool(const std::string& tool, const std::string& errors) {
   std::string command = support::HostPath(support::ToolPath(tool)).string() + " 2> " + errors;

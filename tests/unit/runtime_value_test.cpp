@@ -79,6 +79,9 @@ TEST_F(ValueTest, TheMonitorsMinutesComeOutAsTyped) {
 
 TEST_F(ValueTest, DecimalsRoundHalfAwayFromZero) {
   EXPECT_EQ(Str(rt::Number{2.675, 1, 2, false}), "2.68");
+  // Halves that binary holds just below them still round as their digits say.
+  EXPECT_EQ(Str(rt::Number{1.005, 1, 2, false}), "1.01");
+  EXPECT_EQ(Str(rt::Number{1.015, 1, 2, false}), "1.02");
   EXPECT_EQ(Str(rt::Number{-2.5, 3, 0, false}), " -3");
   EXPECT_EQ(Str(rt::Number{-0.001, 1, 2, false}), "0.00");  // no "-0.00"
   EXPECT_EQ(Str(rt::Number{123.456, 2, 2, false}), "*****");

@@ -1,5 +1,6 @@
 #include "support/support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -94,11 +95,34 @@ void FakeClock::Sleep(uint32_t milliseconds) {
 plat::CalendarTime FakeClock::UtcNow() { return fixed_ ? utc_ : real_.UtcNow(); }
 plat::CalendarTime FakeClock::LocalNow() { return fixed_ ? local_ : real_.LocalNow(); }
 
+namespace {
+
+// The temporary folder of the running test, canonical; empty between tests.
+fs::path testFolder;
+
+bool InsideTestFolder(const std::string& windowsPath) {
+  if (testFolder.empty()) return false;
+  std::error_code ignored;
+  fs::path target = fs::weakly_canonical(fs::absolute(HostPath(windowsPath), ignored), ignored);
+  auto [rest, unused] = std::mismatch(testFolder.begin(), testFolder.end(), target.begin(),
+                                      target.end());
+  return rest == testFolder.end();
+}
+
+}  // namespace
+
+bool ConfinedFiles::SetCurrentFolder(const std::string& folder) {
+  if (InsideTestFolder(folder)) return real_.SetCurrentFolder(folder);
+  ADD_FAILURE() << "the code under test tried to leave the test's folder for " << folder;
+  plat::SetLastError(plat::kErrorAccessDenied);
+  return false;
+}
+
 TestPlatform::TestPlatform()
-    : clock(plat::Native().clock),
+    : files(plat::Native().files),
+      clock(plat::Native().clock),
       processes(plat::Native().processes),
-      platform{plat::Native().files, clock, processes, ui, plat::Native().system,
-               plat::Native().libraries} {}
+      platform{files, clock, processes, ui, plat::Native().system, plat::Native().libraries} {}
 
 void TempFolderTest::SetUp() {
   previous_ = fs::current_path();
@@ -112,6 +136,7 @@ void TempFolderTest::SetUp() {
     if (fs::create_directory(hostRoot_)) break;
   }
   fs::current_path(hostRoot_);
+  testFolder = fs::canonical(hostRoot_);
 #ifndef _WIN32
   // Drive C: of the layer is <temp>/c, through the sandbox's own dosdevices.
   fs::create_directory(hostRoot_ / "c");
@@ -128,6 +153,7 @@ void TempFolderTest::SetUp() {
 }
 
 void TempFolderTest::TearDown() {
+  testFolder.clear();
   fs::current_path(previous_);
 #ifndef _WIN32
   if (hadDosDevices_) {

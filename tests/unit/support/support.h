@@ -1,7 +1,7 @@
 // What the unit tests share: a fresh temporary folder as the current folder,
-// host-side file helpers, and the two test doubles the tiers allow (a simulated
-// clock for waits that would take minutes, a recording message box for a
-// dialog that waits for a person).
+// which the code under test cannot leave, host-side file helpers, and the two
+// test doubles the tiers allow (a simulated clock for waits that would take
+// minutes, a recording message box for a dialog that waits for a person).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -159,10 +160,49 @@ class ChosenSystem : public plat::SystemInfo {
   plat::SystemInfo& real_;
 };
 
-// The native platform with the simulated clock, the recording message box and
-// the recording process starts.
+// The native file system, kept to the test's temporary folder: making a
+// folder outside it current fails the test and is refused (access denied),
+// so that code under test that changes the current folder by mistake writes
+// nothing beside the test programs.
+class ConfinedFiles : public plat::FileSystem {
+ public:
+  explicit ConfinedFiles(plat::FileSystem& real) : real_(real) {}
+  std::unique_ptr<plat::DirectorySearch> FindFirst(const std::string& pattern,
+                                                   plat::FindEntry& first) override {
+    return real_.FindFirst(pattern, first);
+  }
+  uint32_t GetAttributes(const std::string& path) override { return real_.GetAttributes(path); }
+  bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    return real_.SetAttributes(path, attributes);
+  }
+  bool Copy(const std::string& from, const std::string& to, bool failIfExists) override {
+    return real_.Copy(from, to, failIfExists);
+  }
+  bool Delete(const std::string& path) override { return real_.Delete(path); }
+  bool Rename(const std::string& from, const std::string& to) override {
+    return real_.Rename(from, to);
+  }
+  bool MakeFolder(const std::string& path) override { return real_.MakeFolder(path); }
+  std::unique_ptr<plat::File> Open(const std::string& path, uint32_t access, uint32_t share,
+                                   plat::Disposition disposition) override {
+    return real_.Open(path, access, share, disposition);
+  }
+  bool WriteIniString(const std::string& section, const std::string& key,
+                      const std::string& value, const std::string& file) override {
+    return real_.WriteIniString(section, key, value, file);
+  }
+  bool GetCurrentFolder(std::string& folder) override { return real_.GetCurrentFolder(folder); }
+  bool SetCurrentFolder(const std::string& folder) override;
+
+ private:
+  plat::FileSystem& real_;
+};
+
+// The native platform with the file system kept to the test's folder, the
+// simulated clock, the recording message box and the recording process starts.
 struct TestPlatform {
   TestPlatform();
+  ConfinedFiles files;
   FakeClock clock;
   RecordingUi ui;
   RecordingProcesses processes;
