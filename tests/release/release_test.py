@@ -285,6 +285,7 @@ SMB_AUTH_FILE=
 SMB_OPTIONS='-p {self.server.port} -s /dev/null'
 BACKUP_TARGET={self.archives}
 """)
+        os.chmod(os.path.join(configs, "night.conf"), 0o644)
         self.box.env.pop("QZ_DOSDEVICES")
         self.box.env.pop("DISPLAY", None)
         self.box.env["VARNOLET_CONFIG_DIR"] = configs
@@ -330,6 +331,41 @@ BACKUP_TARGET={self.archives}
         self.assertIn("UTILS/QZBACKUP/QZBACKUP.TST", taken)
         self.assertEqual(qzsandbox.read_attributes(self.box.path("DATA", "ORDERS.DBF"))
                          & qzsandbox.ARCHIVE, 0)
+
+
+class PackagedScriptsTest(unittest.TestCase):
+    """The unpacked package's wrapper on its own: the configuration that
+    run-backup trusts."""
+
+    def setUp(self):
+        self.top = tempfile.mkdtemp(prefix="qz-release-")
+        self.addCleanup(shutil.rmtree, self.top, ignore_errors=True)
+        self.programs = os.path.join(self.top, "package", "usr", "lib", "varnolet")
+        subprocess.run(["dpkg-deb", "-x", Dist(first_dist()).deb,
+                        os.path.join(self.top, "package")], check=True)
+
+    def run_backup_with_configuration(self, mode, owner=None):
+        config = os.path.join(self.top, "night.conf")
+        with open(config, "w") as f:
+            f.write("ROOT=%s\n" % self.top)
+        os.chmod(config, mode)
+        if owner is not None:
+            os.chown(config, owner, -1)
+        return subprocess.run([os.path.join(self.programs, "run-backup"), "night"],
+                              capture_output=True, text=True,
+                              env=dict(os.environ, VARNOLET_CONFIG_DIR=self.top))
+
+    def test_configuration_that_others_may_change_is_refused(self):
+        writable = self.run_backup_with_configuration(0o664)
+        self.assertEqual(writable.returncode, 1)
+        self.assertRegex(writable.stderr, r"^run-backup: .*/night\.conf is not trusted: it belongs "
+                         r"to uid %d with mode 664, but it must belong to " % os.geteuid())
+        if os.geteuid() != 0:
+            self.skipTest("giving the configuration to another user needs root")
+        foreign = self.run_backup_with_configuration(0o644, owner=65534)
+        self.assertEqual(foreign.returncode, 1)
+        self.assertIn("is not trusted: it belongs to uid 65534 with mode 644, but it must belong "
+                      "to root", foreign.stderr)
 
 
 if __name__ == "__main__":
