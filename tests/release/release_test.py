@@ -48,6 +48,7 @@ DEB_FILES = {
     "usr/lib/varnolet/QZBACKUP.EXE": 0o755, "usr/lib/varnolet/QZSTART.EXE": 0o755,
     "usr/lib/varnolet/run-backup": 0o755, "usr/lib/varnolet/jobs/smbtar-full": 0o755,
     "usr/lib/varnolet/check_varnolet_backup": 0o755, "usr/lib/varnolet/runlog.awk": 0o644,
+    "usr/lib/varnolet/prune-archives": 0o755,
     "usr/lib/varnolet/jobs/smbtar-incremental": 0o755,
     "usr/lib/systemd/system/varnolet-backup@.service": 0o644,
     "usr/lib/systemd/system/varnolet-backup@.timer": 0o644,
@@ -334,8 +335,8 @@ BACKUP_TARGET={self.archives}
 
 
 class PackagedScriptsTest(unittest.TestCase):
-    """The unpacked package's wrapper on its own: the configuration that
-    run-backup trusts."""
+    """The unpacked package's wrapper and example jobs on their own: the
+    configuration that run-backup trusts, and the archives' budget."""
 
     def setUp(self):
         self.top = tempfile.mkdtemp(prefix="qz-release-")
@@ -366,6 +367,46 @@ class PackagedScriptsTest(unittest.TestCase):
         self.assertEqual(foreign.returncode, 1)
         self.assertIn("is not trusted: it belongs to uid 65534 with mode 644, but it must belong "
                       "to root", foreign.stderr)
+
+    def run_full_job(self, share, budget):
+        """The packaged smbtar-full job against a real Samba server, with
+        archives of earlier nights in the archive folder."""
+        folder = os.path.join(self.top, "root")
+        os.makedirs(os.path.join(folder, "DATA"))
+        with open(os.path.join(folder, "DATA", "ORDERS.DBF"), "wb") as f:
+            f.write(b"orders")
+        server = qzsandbox.SambaServer(self.top, folder)
+        self.addCleanup(server.stop)
+        archives = os.path.join(self.top, "archives")
+        os.makedirs(archives)
+        earlier = ["full-20250101-020000.tar", "incremental-20250102-020000.tar",
+                   "full-20250108-020000.tar", "incremental-20250109-020000.tar"]
+        for name in earlier:
+            open(os.path.join(archives, name), "w").close()
+        job = subprocess.run([os.path.join(self.programs, "jobs", "smbtar-full")], cwd=folder,
+                             capture_output=True, text=True, env=dict(
+                                 os.environ, SMB_SHARE=share or server.share, SMB_AUTH_FILE="",
+                                 SMB_OPTIONS="-p %d -s /dev/null" % server.port,
+                                 BACKUP_TARGET=archives, KEEP_FULL_ARCHIVES=budget))
+        return job, earlier, sorted(os.listdir(archives)), archives
+
+    def test_failed_archive_removes_nothing(self):
+        job, earlier, kept, _ = self.run_full_job("//127.0.0.1/missing", "1")
+        self.assertNotEqual(job.returncode, 0, job)
+        self.assertEqual(kept, sorted(earlier))
+
+    def test_archives_beyond_the_budget_go_after_a_new_full_archive(self):
+        job, earlier, kept, archives = self.run_full_job(None, "2")
+        self.assertEqual(job.returncode, 0, job)
+        new = [name for name in kept if name not in earlier]
+        self.assertEqual(len(new), 1, kept)
+        self.assertRegex(new[0], r"^full-\d{8}-\d{6}\.tar$")
+        # The oldest full archive and the incremental one that needs it went.
+        self.assertEqual(sorted(set(kept) - set(new)), earlier[2:])
+        with tarfile.open(os.path.join(archives, new[0])) as archive:
+            taken = {os.path.normpath(m.name): archive.extractfile(m).read()
+                     for m in archive.getmembers() if m.isfile()}
+        self.assertEqual(taken, {"DATA/ORDERS.DBF": b"orders"})
 
 
 if __name__ == "__main__":
