@@ -215,6 +215,8 @@ class ContentsTest(unittest.TestCase):
         files = {m.name[2:]: m.mode for m in members if m.isfile()}
         self.assertEqual(files, DEB_FILES)
         self.assertEqual({m.name[2:]: m.linkname for m in members if m.issym()}, DEB_LINKS)
+        folders = {m.name[2:].rstrip("/"): m.mode for m in members if m.isdir()}
+        self.assertEqual(folders["etc/varnolet"], 0o755)
         self.assertEqual({(m.uname, m.gname) for m in members}, {("root", "root")})
 
     def test_lintian_finds_no_error(self):
