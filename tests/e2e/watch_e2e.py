@@ -139,6 +139,8 @@ class WrapperCase(unittest.TestCase):
                       QZ_BACKUP_TARGET=os.path.join(self.box.top, "target"), **settings)
         with open(os.path.join(self.configs, "night.conf"), "w") as f:
             f.write("".join("%s=%s\n" % item for item in values.items()))
+        # run-backup trusts only a configuration that no one else may change.
+        os.chmod(os.path.join(self.configs, "night.conf"), 0o644)
 
     def run_backup(self):
         result = self.box.run(os.path.join(self.programs, "run-backup"), "night",
