@@ -76,6 +76,10 @@ class FailingUi : public plat::UserInterface {
     std::fprintf(stderr, "unexpected message: %s\n", text.c_str());
     std::abort();
   }
+  bool DesktopVisible() override { return true; }
+  bool WriteEventLog(const std::string&, plat::EventType, uint32_t, const std::string&) override {
+    return true;
+  }
   uint32_t DesktopWindow() override { return 0; }
   void ShowWaitCursor() override {}
   void RemoveQueuedMessage(uint32_t) override {}

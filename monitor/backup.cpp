@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "monitor/backup.h"
+#include "monitor/eventlog.h"
 #include "monitor/report.h"
 #include "monitor/runlog.h"
 
@@ -39,8 +40,13 @@ class Stopwatch {
   uint64_t elapsed_ = 0;
 };
 
+// The run cannot start: the text goes to the event log and, where someone
+// can see and close it, to a message box. Without a visible desktop (a task
+// that runs whether the user is logged on or not) the box would hold the run
+// until the task's time limit, so the run ends at once.
 [[noreturn]] void ShowAndQuit(const char* text) {
-  rt::MESSAGEBOX(rt::NIL, text, kTitle);
+  ReportRun(RunEvent::kNotStarted, text);
+  if (rt::Os().ui.DesktopVisible()) rt::MESSAGEBOX(rt::NIL, text, kTitle);
   rt::QUIT();
 }
 
@@ -174,6 +180,7 @@ void MAIN(const rt::Parameters& parameters) {
   WriteStatusFile(kCompletedFile,
                   rt::Value("COMPLETED ON ") + rt::DTOC(rt::DATE()) + " @ " + rt::TIME());
   LogOutcome(rt::NIL);
+  ReportRun(RunEvent::kCompleted);
 }
 
 }  // namespace monitor

@@ -1,5 +1,6 @@
 #include "monitor/report.h"
 
+#include "monitor/eventlog.h"
 #include "monitor/runlog.h"
 
 namespace monitor {
@@ -29,6 +30,7 @@ void MYERROR(const rt::Value& text, const rt::Value& keep, rt::Here caller) {
   WriteStatusFile(kRootErrorFile, text);
   WriteStatusFile(kStatusErrorFile, text);
   LogOutcome(text);
+  ReportRun(RunEvent::kFailed, text.Text());
   if (rt::EMPTY(keep)) rt::FERASE(kLockdownFlag);
   rt::QUIT();
 }

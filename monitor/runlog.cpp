@@ -14,6 +14,11 @@ namespace monitor {
 namespace {
 
 constexpr char kRunStart[] = "Backup run started";
+// A run's last line is one of these three; the third is written by the next
+// run, before its own first line, for a run that never wrote either of the others.
+constexpr char kCompleted[] = "Run completed";
+constexpr char kFailed[] = "Run failed: ";
+constexpr char kUnfinished[] = "Run did not finish: started ";
 constexpr size_t kStampLength = 18;  // "mm/dd/yy hh:mm:ss "
 constexpr size_t kMaxText = 1024;    // a longer text is cut, so that one event stays one line
 constexpr uint32_t kKeptAttributes = plat::kAttrReadOnly | plat::kAttrSystem | plat::kAttrArchive |
@@ -41,35 +46,52 @@ std::string LineOf(std::string_view text) {
   return line + "\r\n";
 }
 
-bool IsRunStart(const std::string& log, size_t line) {
+bool TextIs(const std::string& log, size_t line, std::string_view prefix) {
   size_t text = line + kStampLength;
-  return text <= log.size() && log.compare(text, sizeof kRunStart - 1, kRunStart) == 0;
+  return text <= log.size() && log.compare(text, prefix.size(), prefix) == 0;
 }
+
+bool IsRunStart(const std::string& log, size_t line) { return TextIs(log, line, kRunStart); }
 
 size_t NextLine(const std::string& log, size_t line) {
   size_t end = log.find("\r\n", line);
   return end == std::string::npos ? log.size() : end + 2;
 }
 
-// Past the limit, moves the newest runs to the front: the oldest whole runs
-// are dropped until the rest fits, but the newest run is always kept whole.
-// Only the last kMostRead bytes are read: a log larger than that, which this
-// code never lets grow, keeps only the runs that begin in them.
-void DropOldestRuns(plat::File& file) {
+// The log's last bytes, at most kMostRead of them, and where they begin in
+// the log: a log larger than that, which this code never lets grow, is read
+// only from there on. The first whole line of `tail` is at FirstLine.
+struct Tail {
+  std::string bytes;
+  uint64_t from = 0;
+};
+
+bool ReadTail(plat::File& file, Tail& tail) {
   constexpr uint64_t kMostRead = 16 * kRunLogLimit;
   uint64_t size = 0;
-  if (!file.Size(size)) return;
-  uint64_t from = size > kMostRead ? size - kMostRead : 0;
-  std::string tail(static_cast<size_t>(size - from), '\0');
+  if (!file.Size(size)) return false;
+  tail.from = size > kMostRead ? size - kMostRead : 0;
+  tail.bytes.assign(static_cast<size_t>(size - tail.from), '\0');
   uint32_t done = 0;
-  if (!file.Seek(static_cast<int64_t>(from), plat::SeekOrigin::kBegin) ||
-      !file.Read(tail.data(), static_cast<uint32_t>(tail.size()), done) || done != tail.size()) {
-    return;
-  }
-  // A tail read from inside the log may begin with a piece of a line.
+  uint32_t count = static_cast<uint32_t>(tail.bytes.size());
+  return file.Seek(static_cast<int64_t>(tail.from), plat::SeekOrigin::kBegin) &&
+         file.Read(tail.bytes.data(), count, done) && done == count;
+}
+
+// A tail read from inside the log may begin with a piece of a line.
+size_t FirstLine(const Tail& tail) { return tail.from == 0 ? 0 : NextLine(tail.bytes, 0); }
+
+// Past the limit, moves the newest runs to the front: the oldest whole runs
+// are dropped until the rest fits, but the newest run is always kept whole.
+// Whatever stands before the first run (a foreign or damaged file) goes first.
+void DropOldestRuns(plat::File& file) {
+  Tail read;
+  if (!ReadTail(file, read)) return;
+  const std::string& tail = read.bytes;
+  const uint64_t from = read.from;
+  uint32_t done = 0;
   size_t keep = std::string::npos;
-  size_t first = from == 0 ? 0 : NextLine(tail, 0);
-  for (size_t line = first; line < tail.size(); line = NextLine(tail, line)) {
+  for (size_t line = FirstLine(read); line < tail.size(); line = NextLine(tail, line)) {
     if (!IsRunStart(tail, line)) continue;
     keep = line;
     if (tail.size() - line <= kRunLogLimit) break;
@@ -82,7 +104,7 @@ void DropOldestRuns(plat::File& file) {
   }
 }
 
-void Append(const std::string& line) {
+void Append(const std::string& lines) {
   plat::FileSystem& files = rt::Os().files;
   uint32_t attributes = files.GetAttributes(kRunLogFile);
   std::unique_ptr<plat::File> file =
@@ -90,8 +112,8 @@ void Append(const std::string& line) {
   if (!file) return;
   uint64_t end = 0;
   uint32_t done = 0;
-  uint32_t length = static_cast<uint32_t>(line.size());
-  if (file->Seek(0, plat::SeekOrigin::kEnd, &end) && file->Write(line.data(), length, done) &&
+  uint32_t length = static_cast<uint32_t>(lines.size());
+  if (file->Seek(0, plat::SeekOrigin::kEnd, &end) && file->Write(lines.data(), length, done) &&
       done == length && end + length > kRunLogLimit) {
     DropOldestRuns(*file);
   }
@@ -104,31 +126,63 @@ void Append(const std::string& line) {
   }
 }
 
-void Write(std::string_view text) {
+// Appends whole lines; the last error stays what it was.
+void Write(const std::string& lines) {
   uint32_t error = plat::LastError();
-  Append(LineOf(text));
+  Append(lines);
   plat::SetLastError(error);
 }
 
 std::string Seconds(uint64_t seconds) { return std::to_string(seconds) + " s"; }
 
+// What a new run must write before its first line, read from the log's
+// end: the end of a last line that a power loss cut off, so that the run's
+// lines begin lines of their own, and, when the log's last run has no last
+// line (a restart, a power loss or a kill cut it off), a line that says so.
+std::string WhatTheLastRunLeftOpen() {
+  std::unique_ptr<plat::File> file = rt::Os().files.Open(
+      kRunLogFile, plat::kRead, plat::kShareRead | plat::kShareWrite,
+      plat::Disposition::kOpenExisting);
+  Tail read;
+  if (!file || !ReadTail(*file, read) || read.bytes.empty()) return "";
+  const std::string& log = read.bytes;
+  std::string lines = log.ends_with("\r\n") ? "" : log.back() == '\r' ? "\n" : "\r\n";
+  size_t lastRun = std::string::npos;
+  bool finished = false;
+  for (size_t line = FirstLine(read); line < log.size(); line = NextLine(log, line)) {
+    if (IsRunStart(log, line)) {
+      lastRun = line;
+      finished = false;
+    } else if (TextIs(log, line, kCompleted) || TextIs(log, line, kFailed)) {
+      finished = true;
+    }
+  }
+  if (lastRun != std::string::npos && !finished) {
+    lines += LineOf(kUnfinished + log.substr(lastRun, kStampLength - 1));
+  }
+  return lines;
+}
+
 }  // namespace
 
 RunLog::RunLog(const rt::Parameters& parameters) {
   running = true;
+  uint32_t error = plat::LastError();
+  std::string lines = WhatTheLastRunLeftOpen();
   std::string folder;
   bool known = rt::Os().files.GetCurrentFolder(folder);
+  plat::SetLastError(error);
   std::string text = std::string(kRunStart) + " in " + (known ? folder : "?") + ":";
   for (int position = 1; position <= parameters.Count(); ++position) {
     text += " " + parameters[position].Text();
   }
-  Write(text);
+  Write(lines + LineOf(text));
 }
 
 RunLog::~RunLog() { running = false; }
 
 void LogEvent(std::string_view text) {
-  if (running) Write(text);
+  if (running) Write(LineOf(text));
 }
 
 void LogSettings(const rt::Value& mode, const rt::Value& givenMode, const rt::Value& command,
@@ -181,11 +235,11 @@ void LogBackupDone(uint64_t seconds) {
 
 void LogOutcome(const rt::Value& failureText) {
   if (failureText.IsNil()) {
-    LogEvent("Run completed");
+    LogEvent(kCompleted);
     return;
   }
   const std::string& text = failureText.Text();
-  LogEvent("Run failed: " + text.substr(0, text.find_first_of("\r\n")));
+  LogEvent(kFailed + text.substr(0, text.find_first_of("\r\n")));
 }
 
 }  // namespace monitor

@@ -1,14 +1,19 @@
 // The run log, UTILS\QZBACKUP\QZBACKUP.LOG: what each backup run did, one
 // line per event, so that the morning after a failed night tells why. Each
 // line is the local date and time ("mm/dd/yy hh:mm:ss"), a blank and the
-// text, CR LF ended; a run's lines begin with the one its RunLog writes.
+// text, CR LF ended; a run's lines begin with the one its RunLog writes and
+// end with "Run completed" or "Run failed: <text>". A run that a restart or
+// a power loss cut off has neither: the next run first adds "Run did not
+// finish: started <its first line's date and time>" to it, and ends a last
+// line that was cut off, so that every line begins a line of its own.
 //
 // The log is best effort: a log that cannot be opened or written is left
 // out, silently, and nothing the run does or leaves behind depends on it. It
 // carries the hidden attribute, so that the scan and the marking never list
 // it: on Windows every write gives a file the archive attribute, and a
 // visible log written during the backup wait would keep the wait going.
-// Past 64 KiB the oldest whole runs are dropped; the newest run stays whole.
+// Past 64 KiB the oldest whole runs are dropped, and anything before the
+// first run (a foreign or damaged file); the newest run stays whole.
 #pragma once
 
 #include <cstdint>

@@ -173,12 +173,23 @@ class Processes {
   virtual uint32_t CommandStart(const std::string& commandLine, int show) = 0;
 };
 
-// Message boxes and the little other user interface the programs touch.
+enum class EventType { kInformation, kError };
+
+// What the programs tell a person or an administrator: message boxes, the
+// Application event log, and the little other user interface they touch.
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
   virtual int ShowMessageBox(uint32_t owner, const std::string& text, const std::string& caption,
                          uint32_t style) = 0;
+  // True when a message box can be seen and closed: the process's window
+  // station has a visible display (not a service's or a task's that runs
+  // whether the user is logged on or not).
+  virtual bool DesktopVisible() = 0;
+  // Writes one event to the Application event log: `source`, `type`, the
+  // event ID `id` and `text` as its one insertion string.
+  virtual bool WriteEventLog(const std::string& source, EventType type, uint32_t id,
+                             const std::string& text) = 0;
   virtual uint32_t DesktopWindow() = 0;
   virtual void ShowWaitCursor() = 0;
   // Removes one queued window message with that number, without waiting.

@@ -19,6 +19,19 @@ class PosixUserInterface : public UserInterface {
     std::fflush(stderr);
     return kIdOk;
   }
+  // The box above never waits for anyone: it is a line on standard error,
+  // which a terminal, the journal or the caller's log shows. So it is always
+  // "seen", and the programs keep it rather than drop their message.
+  bool DesktopVisible() override { return true; }
+  // There is no Application event log on POSIX. On the file server the
+  // wrapper that runs the monitor reports each run to the journal and the
+  // administrator's monitoring instead; the event is left out, and the call
+  // fails as Windows fails a request it does not support.
+  bool WriteEventLog(const std::string& source, EventType type, uint32_t id,
+                     const std::string& text) override {
+    SetLastError(kErrorNotSupported);
+    return false;
+  }
   uint32_t DesktopWindow() override { return 0; }
   void ShowWaitCursor() override {}
   void RemoveQueuedMessage(uint32_t message) override {}

@@ -56,6 +56,9 @@ class Desktop : public UserInterface {
  public:
   int ShowMessageBox(uint32_t owner, const std::string& text, const std::string& caption,
                      uint32_t style) override;
+  bool DesktopVisible() override;
+  bool WriteEventLog(const std::string& source, EventType type, uint32_t id,
+                     const std::string& text) override;
   uint32_t DesktopWindow() override;
   void ShowWaitCursor() override;
   void RemoveQueuedMessage(uint32_t message) override;

@@ -8,6 +8,7 @@ launcher, the stand-in application and the tests' backup job.
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 import unittest
@@ -198,6 +199,29 @@ class LockDownFailureTest(MonitorCase):
         self.monitor("NOSUCHJOB.EXE", "PARTIAL", "5", "ACME", "NIGHT", "1")
         self.expect_failure("#2 - WINEXEC() FAILED TO LAUNCH NOSUCHJOB.EXE")
         self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+
+
+class InterruptedRunTest(MonitorCase):
+    def test_next_run_names_a_run_killed_in_its_lock_down_wait(self):
+        # A restart ends the run while it waits: LOCKDOWN.SYS stays behind.
+        killed = subprocess.Popen([self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), JOB, "FULL",
+                                   "5", "ACME", "NIGHT", "1"], cwd=self.box.root, env=self.box.env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while not os.path.exists(self.box.path("LOCKDOWN.SYS")) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        killed.kill()
+        killed.wait()
+        started = self.box.read("UTILS", "QZBACKUP", "QZBACKUP.LOG")[:17].decode()
+        self.monitor(JOB, "FULL", "5", "ACME", "NIGHT", "1")
+        self.expect_failure("THE SYSTEM IS ALREADY LOCKED-DOWN - CANNOT CONTINUE")
+        self.expect_log(
+            r"Backup run started in .*: %s FULL 5 ACME NIGHT 1" % re.escape(JOB),
+            r"Mode FULL, .*",
+            r"Lock-down request started: .*",
+            r"Run did not finish: started " + re.escape(started),
+            r"Backup run started in .*",
+            r"Run failed: THE SYSTEM IS ALREADY LOCKED-DOWN - CANNOT CONTINUE")
 
 
 class PreCheckTest(MonitorCase):

@@ -28,6 +28,10 @@ class RecordingUi : public plat::UserInterface {
     shown.push_back(text);
     return 1;
   }
+  bool DesktopVisible() override { return true; }
+  bool WriteEventLog(const std::string&, plat::EventType, uint32_t, const std::string&) override {
+    return true;
+  }
   uint32_t DesktopWindow() override { return 0x10010; }
   void ShowWaitCursor() override {}
   void RemoveQueuedMessage(uint32_t) override {}

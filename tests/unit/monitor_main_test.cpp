@@ -326,6 +326,55 @@ TEST_F(MainTest, TestFileHeldOpenIsAReportedRuntimeError) {
   EXPECT_EQ(report, support::ReadBytes("QZBACKUP.ERR"));
 }
 
+// Each run's one event: the documented source, type and ID, the root and the outcome.
+TEST_F(MainTest, EveryRunLeavesOneEventInTheApplicationLog) {
+  const std::string root = Root().substr(0, Root().size() - 1);
+  auto expectOnlyEvent = [&](plat::EventType type, uint32_t id, const std::string& text) {
+    ASSERT_EQ(test.ui.events.size(), 1u);
+    EXPECT_EQ(test.ui.events[0].source, "QZBACKUP");
+    EXPECT_EQ(test.ui.events[0].type, type);
+    EXPECT_EQ(test.ui.events[0].id, id);
+    EXPECT_EQ(test.ui.events[0].text, "Backup run in " + root + text);
+    test.ui.events.clear();
+  };
+  EXPECT_EQ(Run("BACKUP.EXE FULL abc ACME NIGHT"), 0);
+  expectOnlyEvent(plat::EventType::kError, 101, " failed: MISSING COMMAND LINE PARAMETERS");
+  processes.onStart = [](const std::string&) {
+    support::WriteBytes("AUTORUN.ERR", "Users still logged in");
+  };
+  EXPECT_EQ(Run(kValid), 0);
+  expectOnlyEvent(plat::EventType::kError, 101, " failed: ERROR WHILE LOCKING DOWN SYSTEM");
+  EXPECT_EQ(Run("A B C D"), 0);
+  expectOnlyEvent(plat::EventType::kError, 102,
+                  " not started: Please see UTILS\\QZBACKUP\\README.TXT for details\r\n\r\n"
+                  "Note: This is NOT backup software");
+  EXPECT_EQ(test.ui.shown.size(), 1u);  // with a desktop, the box as well
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  EXPECT_EQ(CompleteRun(kValid), 0);
+  expectOnlyEvent(plat::EventType::kInformation, 100, " completed");
+}
+
+// A task that runs whether the user is logged on or not has no desktop: a box
+// there would wait for nobody until the task's time limit.
+TEST_F(MainTest, WithoutADesktopTheEarlyTextsGoToTheEventLogAlone) {
+  test.ui.desktopVisible = false;
+  support::WriteBytes("QZBACKUP.ERR", "old");
+  EXPECT_EQ(Run("A B C D"), 0);
+  std::filesystem::remove(support::HostPath("UTILS\\QZTSTDIR\\QZTSTDIR.CHK"));
+  EXPECT_EQ(Run(kValid), 0);
+  EXPECT_TRUE(test.ui.shown.empty());
+  ASSERT_EQ(test.ui.events.size(), 2u);
+  EXPECT_EQ(test.ui.events[0].id, 102u);
+  EXPECT_TRUE(test.ui.events[0].text.ends_with(": Please see UTILS\\QZBACKUP\\README.TXT for "
+                                               "details\r\n\r\nNote: This is NOT backup software"));
+  EXPECT_EQ(test.ui.events[1].id, 102u);
+  EXPECT_TRUE(test.ui.events[1].text.ends_with(
+      ": Run from the ROOT of the Varnolet folder on the file server"));
+  EXPECT_TRUE(test.clock.sleeps.empty());
+  EXPECT_TRUE(processes.started.empty());
+  EXPECT_EQ(support::ReadBytes("QZBACKUP.ERR"), "old");
+}
+
 TEST_F(MainTest, CounterReadingsAreUnsigned) {
   test.clock.SetTick(0xFFFFFFFFu);
   EXPECT_EQ(monitor::QZGETTICKCOUNT().AsDouble(), 4294967295.0);

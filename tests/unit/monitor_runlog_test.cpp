@@ -12,7 +12,7 @@ namespace {
 
 constexpr char kLog[] = "UTILS\\QZBACKUP\\QZBACKUP.LOG";
 
-// An earlier run's record of `lines` events.
+// An earlier run's record of `lines` events and its last line.
 std::string OldRun(int number, int lines) {
   std::string run = "01/02/26 03:04:05 Backup run started in D:\\ROOT: BACKUP.EXE FULL " +
                     std::to_string(number) + " A B\r\n";
@@ -20,8 +20,14 @@ std::string OldRun(int number, int lines) {
     run += "01/02/26 03:04:06 Backup running for " + std::to_string(i * 60) +
            " s, first flagged file DATA\\SOME\\FOLDER\\FILE" + std::to_string(i) + ".DBF\r\n";
   }
-  return run;
+  return run + "01/02/26 03:04:07 Run failed: TIMEOUT WAITING FOR BACKUP TO COMPLETE\r\n";
 }
+
+// The record of a run that a restart cut off in its lock-down wait.
+constexpr char kCutRun[] =
+    "01/02/26 03:04:05 Backup run started in D:\\ROOT: BACKUP.EXE FULL 120 A B\r\n"
+    "01/02/26 03:04:05 Lock-down request started: QZSTART.EXE C:\\_$MERIXA \"A,B,LOCKDOWN,10\" "
+    "(result 33)\r\n";
 
 TEST_F(MonitorTest, LogPastItsLimitKeepsTheNewestWholeRuns) {
   MakeSharedRoot();
@@ -95,6 +101,51 @@ TEST_F(MonitorTest, WritingTheLogLeavesTheLastErrorAsItWas) {
   EXPECT_EQ(plat::LastError(), plat::kErrorSharingViolation);
   monitor::LogEvent("Backup running");  // appends to it
   EXPECT_EQ(plat::LastError(), plat::kErrorSharingViolation);
+}
+
+// A run cut off by a restart has no last line: the next run says so first,
+// with the cut run's start, and only once.
+TEST_F(MonitorTest, NextRunNamesTheRunThatDidNotFinish) {
+  MakeSharedRoot();
+  plat::CalendarTime now{.year = 2026, .month = 12, .day = 9, .hour = 2};
+  test.clock.FixTime(now, now);
+  std::string old = OldRun(1, 2) + kCutRun;
+  support::WriteBytes(kLog, old);
+  Run("BACKUP.EXE FULL abc ACME NIGHT");
+  Run("BACKUP.EXE FULL abc ACME NIGHT");
+  std::string run = "12/09/26 02:00:00 Backup run started in " + Root().substr(0, Root().size() - 1) +
+                    ": BACKUP.EXE FULL abc ACME NIGHT\r\n"
+                    "12/09/26 02:00:00 Run failed: MISSING COMMAND LINE PARAMETERS\r\n";
+  EXPECT_EQ(support::ReadBytes(kLog),
+            old + "12/09/26 02:00:00 Run did not finish: started 01/02/26 03:04:05\r\n" + run + run);
+}
+
+// A last line cut off by a power loss is ended before the next run's first line.
+TEST_F(MonitorTest, LineCutOffByAPowerLossIsEndedFirst) {
+  MakeSharedRoot();
+  for (std::string cut : {"01/02/26 03:04:20 No lock-d", "01/02/26 03:04:20 No lock-down\r"}) {
+    support::WriteBytes(kLog, kCutRun + cut);
+    Run("BACKUP.EXE FULL abc ACME NIGHT");
+    std::string log = support::ReadBytes(kLog);
+    if (cut.back() == '\r') cut.pop_back();
+    size_t next = log.find(cut + "\r\n");
+    ASSERT_NE(next, std::string::npos) << log;
+    EXPECT_EQ(log.compare(next + cut.size() + 2 + 18, 19, "Run did not finish:"), 0) << log;
+  }
+}
+
+// Content that is not made of runs (another program's file, a damaged one)
+// is dropped as a whole once the log passes its limit.
+TEST_F(MonitorTest, LogWithoutRunsIsCappedAtTheNewRun) {
+  MakeSharedRoot();
+  std::string foreign;
+  while (foreign.size() < 100 * 1000) foreign += "another program's line, ended the POSIX way\n";
+  support::WriteBytes(kLog, foreign);
+  Run("BACKUP.EXE FULL abc ACME NIGHT");
+  std::string log = support::ReadBytes(kLog);
+  EXPECT_LE(log.size(), monitor::kRunLogLimit);
+  EXPECT_EQ(log.find("another program"), std::string::npos);
+  EXPECT_EQ(log.compare(18, 18, "Backup run started"), 0) << log.substr(0, 200);
 }
 
 }  // namespace

@@ -85,7 +85,16 @@ struct ShownMessage {
   uint32_t style;
 };
 
-// A message box that records what it was asked to show and answers at once.
+struct LoggedEvent {
+  std::string source;
+  plat::EventType type;
+  uint32_t id;
+  std::string text;
+};
+
+// A message box that records what it was asked to show and answers at once,
+// on a desktop that is visible unless a test says otherwise, and an event log
+// that records each event.
 class RecordingUi : public plat::UserInterface {
  public:
   int ShowMessageBox(uint32_t owner, const std::string& text, const std::string& caption,
@@ -93,12 +102,20 @@ class RecordingUi : public plat::UserInterface {
     shown.push_back({owner, text, caption, style});
     return answer;
   }
+  bool DesktopVisible() override { return desktopVisible; }
+  bool WriteEventLog(const std::string& source, plat::EventType type, uint32_t id,
+                     const std::string& text) override {
+    events.push_back({source, type, id, text});
+    return true;
+  }
   uint32_t DesktopWindow() override { return kDesktop; }
   void ShowWaitCursor() override { ++waitCursors; }
   void RemoveQueuedMessage(uint32_t message) override { removedMessages.push_back(message); }
 
   static constexpr uint32_t kDesktop = 0x10010;
   std::vector<ShownMessage> shown;
+  std::vector<LoggedEvent> events;
+  bool desktopVisible = true;
   std::vector<uint32_t> removedMessages;
   int waitCursors = 0;
   int answer = 1;  // IDOK
