@@ -11,10 +11,13 @@
 #   marked ...  already_flagged, failed_marks
 #   backup      the seconds of the backup wait, to its end or its last scan
 #
-# Every line is "mm/dd/yy hh:mm:ss text", CR LF ended; a run begins with
-# "Backup run started". run-backup and check_varnolet_backup share this.
+# Every line is "mm/dd/yy hh:mm:ss text", CR LF ended. run-backup and
+# check_varnolet_backup share this.
 { sub(/\r$/, "") }
-substr($0, 19, 18) == "Backup run started" { n = 0 }
+# A run begins with "Backup run started", or with the line before it that
+# names an earlier run that did not finish.
+substr($0, 19, 19) == "Run did not finish:" { n = 0 }
+substr($0, 19, 18) == "Backup run started" && substr(line[n - 1], 19, 19) != "Run did not finish:" { n = 0 }
 { line[n++] = $0 }
 END {
   if (want == "lines") {
