@@ -40,7 +40,7 @@ TASK = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 WINDOWS_FILES = {
     "DEPLOY.TXT", "QZSTART.EXE", "UTILS/QZBACKUP/QZBACKUP.EXE", "UTILS/QZBACKUP/README.TXT",
     "UTILS/QZBACKUP/QZBACKUP-task.xml", "UTILS/QZBACKUP/XCOPYJOB.BAT",
-    "UTILS/QZBACKUP/ROBOJOB.BAT",
+    "UTILS/QZBACKUP/ROBOJOB.BAT", "UTILS/QZBACKUP/QZTASK.BAT",
 }
 PROGRAMS = {"QZSTART.EXE": "Varnolet Startup Utility",
             "UTILS/QZBACKUP/QZBACKUP.EXE": "Varnolet Backup Monitor"}
@@ -195,7 +195,7 @@ class ContentsTest(unittest.TestCase):
         action = task.find(f"{TASK}Actions/{TASK}Exec")
         root = action.findtext(TASK + "WorkingDirectory")
         self.assertEqual(root, "[[SHARED_ROOT]]")
-        self.assertEqual(action.findtext(TASK + "Command"), root + r"\UTILS\QZBACKUP\QZBACKUP.EXE")
+        self.assertEqual(action.findtext(TASK + "Command"), root + r"\UTILS\QZBACKUP\QZTASK.BAT")
         words = action.findtext(TASK + "Arguments").split(" ")
         self.assertEqual(words[0], root + r"\UTILS\QZBACKUP\XCOPYJOB.BAT")
         self.assertEqual(words[1:], ["FULL", "240", "[[LOCKDOWN_ITEM_1]]", "[[LOCKDOWN_ITEM_2]]",
