@@ -279,7 +279,7 @@ class PosixSearch : public DirectorySearch {
       path_.resize(folderLength_);
       path_ += name;
       // An entry removed since the folder was read is skipped.
-      if (DescribeFile(dirfd(dir_), name.c_str(), path_, name, entry, true)) {
+      if (DescribeFile(dirfd(dir_), name.c_str(), path_, name, entry)) {
         entry.name = std::move(name);  // each name is handed out once
         return true;
       }
@@ -320,7 +320,6 @@ class PosixFileSystem : public FileSystem {
     if (!dir) {
       return FailSearch(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : WindowsError(errno));
     }
-    BeginListing(folderPart);
     bool root = IsRootFolder(folderPart);
     bool everyName = name == "*" || name == "*.*";  // what listings ask for, no matcher needed
     std::vector<std::string> names;

@@ -305,6 +305,18 @@ TEST_F(StoredAttributesTest, LinksReportAReparsePointAndFollowTheirTarget) {
   EXPECT_EQ(Files().GetAttributes(Path("dangling.lnk")), plat::kAttrReparsePoint);
 }
 
+// Folders keep the folder bit in what they store, however often they are written.
+TEST_F(StoredAttributesTest, RewrittenFoldersKeepTheFolderBitAndCreationTime) {
+  support::MakeFolders(Path("dir"));
+  ASSERT_TRUE(Files().SetAttributes(Path("dir"), plat::kAttrHidden));
+  auto first = plat::posix::ReadDosAttribValue(Host("dir"));
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(Files().SetAttributes(Path("dir"), plat::kAttrArchive));
+  auto created = plat::posix::DecodeDosAttrib(first->data(), first->size())->createTime;
+  EXPECT_EQ(plat::posix::ReadDosAttribValue(Host("dir")),
+            plat::posix::EncodeDosAttrib(plat::kAttrArchive | plat::kAttrDirectory, *created));
+}
+
 // A real file system without user extended attributes: ramfs.
 class NoXattrTest : public StoredAttributesTest {
  protected:
