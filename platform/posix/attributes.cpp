@@ -1,5 +1,6 @@
 #include "platform/posix/attributes.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -23,6 +24,10 @@ std::optional<DosAttrib> Decode(ssize_t length, const char* value) {
   if (length < 0) return std::nullopt;
   return DecodeDosAttrib(value, static_cast<size_t>(length));
 }
+
+// True when a failed read of the value means only that the file has none to
+// give: none stored, none the file system can keep, or one too long to decode.
+bool NoValue(int error) { return error == ENODATA || error == ENOTSUP || error == ERANGE; }
 
 // What a write keeps of the file besides the bits it sets.
 struct WriteFacts {
@@ -140,6 +145,21 @@ bool DescribeFile(int dirFd, const char* name, const std::string& hostPath,
   entry.attributes = ReportedAttributes(shownName, folder, link, stored);
   entry.lastWriteTime = FileTimeFromUnix(facts.st_mtim.tv_sec, facts.st_mtim.tv_nsec);
   entry.size = folder || link ? 0 : static_cast<uint64_t>(facts.st_size);
+  return true;
+}
+
+bool DescribeListedName(int dirFd, const char* name, const std::string& hostPath,
+                        std::string_view shownName, unsigned char type, FindEntry& entry) {
+  // A link's folder bit is its target's, and an unknown type is no answer.
+  if (type == DT_LNK || type == DT_UNKNOWN) return DescribeFile(dirFd, name, hostPath, shownName, entry);
+  char value[kMaxValue];
+  ssize_t length = getxattr(hostPath.c_str(), kXattrName, value, sizeof value);
+  // Whether an entry that cannot be read (gone since the listing, no access)
+  // is still there is the stat's to tell, as for every other entry.
+  if (length < 0 && !NoValue(errno)) return DescribeFile(dirFd, name, hostPath, shownName, entry);
+  entry.attributes = ReportedAttributes(shownName, type == DT_DIR, false, Decode(length, value));
+  entry.lastWriteTime = 0;
+  entry.size = 0;
   return true;
 }
 

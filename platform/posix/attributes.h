@@ -58,4 +58,13 @@ uint32_t ReportedAttributes(std::string_view name, bool folder, bool link,
 bool DescribeFile(int dirFd, const char* name, const std::string& hostPath,
                   std::string_view shownName, FindEntry& entry);
 
+// The attributes of an entry of the folder open as `dirFd`, for a walk, as
+// DescribeFile takes it: the entry type that the folder's listing gave (a
+// DT_ value) says whether it is a folder, so that the stored value is the one
+// thing to read. A link and an entry of unknown type are described in full,
+// as DescribeFile does; the other entries report a last-write time and size
+// of 0.
+bool DescribeListedName(int dirFd, const char* name, const std::string& hostPath,
+                        std::string_view shownName, unsigned char type, FindEntry& entry);
+
 }  // namespace plat::posix

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "support/support.h"
@@ -316,6 +317,87 @@ TEST_F(StoredAttributesTest, RewrittenFoldersKeepTheFolderBitAndCreationTime) {
   EXPECT_EQ(plat::posix::ReadDosAttribValue(Host("dir")),
             plat::posix::EncodeDosAttrib(plat::kAttrArchive | plat::kAttrDirectory, *created));
 }
+
+// Every kind of entry a walk meets, in `folder`, and what a search of it
+// lists: the name and attributes of each entry, and none twice.
+class WalkListingTest : public StoredAttributesTest {
+ protected:
+  void MakeEveryKind(const std::string& folder) {
+    support::MakeFolders(Path(folder + "\\sub"));
+    for (const char* name : {"plain.dbf", "flagged.dbf", "readonly.dbf", ".hidden", "bare.txt"}) {
+      support::WriteBytes(Path(folder + "\\" + name), "x");
+    }
+    ASSERT_TRUE(Files().SetAttributes(Path(folder + "\\flagged.dbf"), plat::kAttrArchive));
+    ASSERT_TRUE(Files().SetAttributes(Path(folder + "\\readonly.dbf"), plat::kAttrReadOnly));
+    ASSERT_TRUE(Files().SetAttributes(Path(folder + "\\sub"), plat::kAttrArchive));
+    fs::create_directory_symlink("sub", Host(folder + "\\sub.lnk"));
+    fs::create_symlink("flagged.dbf", Host(folder + "\\file.lnk"));
+    fs::create_symlink("missing", Host(folder + "\\dangling.lnk"));
+  }
+
+  std::map<std::string, uint32_t> List(const std::string& folder, bool forWalk) {
+    std::map<std::string, uint32_t> listed;
+    plat::FindEntry entry;
+    std::string pattern = Path(folder + "\\*.*");
+    auto search = forWalk ? Files().FindFirstForWalk(pattern, entry) : Files().FindFirst(pattern, entry);
+    for (bool more = search != nullptr; more; more = search->Next(entry)) {
+      EXPECT_TRUE(listed.emplace(entry.name, entry.attributes).second) << entry.name;
+    }
+    EXPECT_EQ(plat::LastError(), plat::kErrorNoMoreFiles);
+    return listed;
+  }
+
+  // A walk's listing reports what the full listing reports, without "." and
+  // "..", and passes over entries removed while it runs, as the full one does.
+  void ExpectWalksListAsFullListingsDo(const std::string& folder) {
+    MakeEveryKind(folder);
+    std::map<std::string, uint32_t> full = List(folder, false);
+    EXPECT_EQ(full.at("flagged.dbf"), plat::kAttrArchive);
+    EXPECT_EQ(full.at("sub.lnk"), plat::kAttrArchive | plat::kAttrDirectory | plat::kAttrReparsePoint);
+    full.erase(".");
+    full.erase("..");
+    EXPECT_EQ(List(folder, true), full);
+
+    for (bool forWalk : {false, true}) {
+      const char* const dbfs[] = {"plain.dbf", "flagged.dbf", "readonly.dbf"};
+      for (const char* name : dbfs) support::WriteBytes(Path(folder + "\\" + name), "x");
+      plat::FindEntry first, next;
+      std::string pattern = Path(folder + "\\*.dbf");
+      auto search = forWalk ? Files().FindFirstForWalk(pattern, first) : Files().FindFirst(pattern, first);
+      ASSERT_TRUE(search);
+      for (const char* name : dbfs) {
+        if (first.name != name) fs::remove(Host(folder + "\\" + name));
+      }
+      EXPECT_FALSE(search->Next(next)) << next.name;
+    }
+  }
+};
+
+TEST_F(WalkListingTest, WalksListAsFullListingsDo) { ExpectWalksListAsFullListingsDo("typed"); }
+
+// A real file system whose listings give no entry types (DT_UNKNOWN): ext2
+// without its filetype feature, on a loop device.
+class UntypedListingTest : public WalkListingTest {
+ protected:
+  void SetUp() override {
+    WalkListingTest::SetUp();
+    support::MakeFolders(Path("untyped"));
+    support::WriteBytes(Path("ext2.img"), "");
+    fs::resize_file(Host("ext2.img"), 8 << 20);
+    std::string command = "PATH=\"$PATH:/sbin:/usr/sbin\" mkfs.ext2 -q -F -O ^filetype '" + Host("ext2.img") +
+                          "' >/dev/null 2>&1 && mount -o loop '" + Host("ext2.img") + "' '" +
+                          Host("untyped") + "' 2>/dev/null";
+    mounted_ = std::system(command.c_str()) == 0;
+    if (!mounted_) GTEST_SKIP() << "cannot mount an ext2 image here (needs root, a loop device and mkfs.ext2)";
+  }
+  void TearDown() override {
+    if (mounted_) std::system(("umount '" + Host("untyped") + "'").c_str());
+    WalkListingTest::TearDown();
+  }
+  bool mounted_ = false;
+};
+
+TEST_F(UntypedListingTest, WalksListAsFullListingsDo) { ExpectWalksListAsFullListingsDo("untyped"); }
 
 // A real file system without user extended attributes: ramfs.
 class NoXattrTest : public StoredAttributesTest {
