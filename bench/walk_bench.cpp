@@ -20,11 +20,11 @@
 // without the archive attribute (what a backup job leaves behind) and a
 // last-write time of its own within the last three years. The markings clear
 // the attributes again before each iteration, outside the timed part. At the
-// end tables give, per size, the times, their ratios, the cost per entry
-// (files and folders) and the system calls per entry of each walk, which the
-// benchmark counts itself through the kernel's raw_syscalls:sys_enter
-// tracepoint (perf_event_open; it needs root or perf_event_paranoid -1, and
-// the tables show "n/a" without it).
+// end tables give, per size, the times, their ratios (of the wall time and of
+// the processor time), the cost per entry (files and folders) and the system
+// calls per entry of each walk, which the benchmark counts itself through
+// the kernel's raw_syscalls:sys_enter tracepoint (perf_event_open; it needs
+// root or perf_event_paranoid -1, and the tables show "n/a" without it).
 //
 //   <build>/bin/walk_bench [--benchmark_repetitions=3 --benchmark_enable_random_interleaving=true]
 //   <build>/bin/walk_bench --benchmark_filter='/(10000|100000)/'    (the smaller sizes only)
@@ -33,7 +33,8 @@
 // then enters the tree of N files, makes that one walk and ends, without the
 // benchmark library; a marking clears the tree again after its walk.
 // "none" does nothing but enter the tree, "clear" only clears it: their
-// counts are the start-up to subtract from a scan's and a marking's.
+// counts are the start-up to subtract from a scan's and a marking's, as
+// bench/walk_counts.py does.
 //
 //   <build>/bin/walk_bench --walk_once=KIND/N    (KIND: a walk above, none or clear)
 //
@@ -629,6 +630,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                          run.counters.at("peak_rss_growth_bytes").value};
       }
       if (single && run.counters.count("syscalls")) syscalls_[name] = run.counters.at("syscalls").value;
+      if (single && run.counters.count("user_ns")) {
+        cpu_[name] = run.counters.at("user_ns").value + run.counters.at("sys_ns").value;
+      }
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -646,6 +650,18 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       std::printf(" |");
       for (const Ratio& ratio : kRatios) {
         std::printf(" %11.3f", Median(ratio.walk, files) / Median(ratio.floor, files));
+      }
+      std::printf("\n");
+    }
+    std::printf("\nthe same ratios of processor time (user and kernel), which other load moves less\n%9s",
+                "files");
+    for (const Ratio& ratio : kRatios) std::printf(" %11s", ratio.shown);
+    std::printf("\n");
+    for (int files : sizes) {
+      if (!Measured(files)) continue;
+      std::printf("%9d", files);
+      for (const Ratio& ratio : kRatios) {
+        std::printf(" %11.3f", Cpu(ratio.walk, files) / Cpu(ratio.floor, files));
       }
       std::printf("\n");
     }
@@ -689,6 +705,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     return false;
   }
 
+  // Processor nanoseconds per entry.
+  double Cpu(const char* walk, int files) {
+    auto found = cpu_.find(Key(walk, files));
+    return found == cpu_.end() ? NAN : found->second;
+  }
+
   double Median(const char* walk, int files) {
     std::string name = Key(walk, files);
     if (medians_.count(name)) return medians_[name];
@@ -703,6 +725,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> medians_;  // of repetitions, when only aggregates are reported
   std::map<std::string, std::pair<double, double>> memory_;
   std::map<std::string, double> syscalls_;  // per entry
+  std::map<std::string, double> cpu_;       // processor nanoseconds per entry
 };
 
 // One walk of the tree of N files, alone, for strace and callgrind; false for
