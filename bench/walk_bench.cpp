@@ -66,6 +66,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <new>
 #include <string>
@@ -236,6 +237,17 @@ const Tree& EnterTree(benchmark::State& state) {
   return tree;
 }
 
+// True for "." and "..", which the walks pass over.
+bool IsSelfOrParent(const char* name) { return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])); }
+
+// Makes `path`, whose first `length` bytes are a folder's path, the path of
+// that folder's entry `name`.
+void EntryPath(std::string& path, size_t length, const char* name) {
+  path.resize(length);
+  if (length) path += '/';
+  path += name;
+}
+
 // The bare walk: what every POSIX walk that reads the stored attributes with
 // a stat of each entry does. Counts the entries and the files; `write` gives
 // each file one setxattr.
@@ -250,11 +262,9 @@ struct BareWalk {
     size_t length = path.size();
     while (dirent* entry = readdir(dir)) {
       const char* entryName = entry->d_name;
-      if (entryName[0] == '.' && (!entryName[1] || (entryName[1] == '.' && !entryName[2]))) continue;
+      if (IsSelfOrParent(entryName)) continue;
       ++entries;
-      path.resize(length);
-      if (length) path += '/';
-      path += entryName;
+      EntryPath(path, length, entryName);
       struct stat facts;
       if (fstatat(fd, entryName, &facts, AT_SYMLINK_NOFOLLOW) != 0) continue;
       char stored[256];
@@ -302,11 +312,9 @@ struct StatlessWalk {
         const auto* entry = reinterpret_cast<const dirent64*>(block + at);
         at += entry->d_reclen;
         const char* entryName = entry->d_name;
-        if (entryName[0] == '.' && (!entryName[1] || (entryName[1] == '.' && !entryName[2]))) continue;
+        if (IsSelfOrParent(entryName)) continue;
         ++entries;
-        path.resize(length);
-        if (length) path += '/';
-        path += entryName;
+        EntryPath(path, length, entryName);
         char stored[256];
         ssize_t size = getxattr(path.c_str(), kXattr, stored, sizeof stored);
         if (entry->d_type == DT_DIR) {
@@ -441,40 +449,36 @@ class Measured {
   uint64_t syscallsAtStart_ = 0, syscalls_ = 0;
 };
 
-void Scan(benchmark::State& state) {
+// A walk timed on its tree; `walk` gives what shows that the walk went
+// wrong, or null.
+template <class Walk>
+void TimeWalk(benchmark::State& state, Walk walk) {
   const Tree& tree = EnterTree(state);
   Measured measured;
   for (auto _ : state) {
     measured.Start();
-    bool found = monitor::BACKUPINPROGRESS();
+    const char* wrong = walk(tree);
     measured.Stop();
-    if (found) state.SkipWithError("a flagged file was found");
+    if (wrong) state.SkipWithError(wrong);
   }
   measured.SetCounters(state, tree);
+}
+
+template <class Counted>
+const char* WrongTree(const Counted& walk, const Tree& tree) {
+  return walk.entries != tree.entries() || walk.flagged ? "wrong tree" : nullptr;
+}
+
+void Scan(benchmark::State& state) {
+  TimeWalk(state, [](const Tree&) { return monitor::BACKUPINPROGRESS() ? "a flagged file was found" : nullptr; });
 }
 
 void Bare(benchmark::State& state) {
-  const Tree& tree = EnterTree(state);
-  Measured measured;
-  for (auto _ : state) {
-    measured.Start();
-    BareWalk walk = WalkBare();
-    measured.Stop();
-    if (walk.entries != tree.entries() || walk.flagged) state.SkipWithError("wrong tree");
-  }
-  measured.SetCounters(state, tree);
+  TimeWalk(state, [](const Tree& tree) { return WrongTree(WalkBare(), tree); });
 }
 
 void Statless(benchmark::State& state) {
-  const Tree& tree = EnterTree(state);
-  Measured measured;
-  for (auto _ : state) {
-    measured.Start();
-    StatlessWalk walk = WalkStatless();
-    measured.Stop();
-    if (walk.entries != tree.entries() || walk.flagged) state.SkipWithError("wrong tree");
-  }
-  measured.SetCounters(state, tree);
+  TimeWalk(state, [](const Tree& tree) { return WrongTree(WalkStatless(), tree); });
 }
 
 // Runs find over the tree and counts its lines: the files it found.
@@ -503,15 +507,7 @@ long RunFind() {
 }
 
 void Find(benchmark::State& state) {
-  const Tree& tree = EnterTree(state);
-  Measured measured;
-  for (auto _ : state) {
-    measured.Start();
-    long found = RunFind();
-    measured.Stop();
-    if (found != tree.files) state.SkipWithError("find counted wrong");
-  }
-  measured.SetCounters(state, tree);
+  TimeWalk(state, [](const Tree& tree) { return RunFind() != tree.files ? "find counted wrong" : nullptr; });
 }
 
 // The bound SetFileAttributesA that MAIN hands to the marking, while it lives.
@@ -638,53 +634,29 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
   void PrintSummary(const std::vector<int>& sizes) {
-    std::printf("\nmedian times in ms, and their ratios within one run\n%9s", "files");
-    for (const Walk& walk : kWalks) std::printf(" %9s", walk.shown);
-    std::printf(" |");
-    for (const Ratio& ratio : kRatios) std::printf(" %11s", ratio.shown);
-    std::printf("\n");
-    for (int files : sizes) {
-      if (!Measured(files)) continue;
-      std::printf("%9d", files);
-      for (const Walk& walk : kWalks) std::printf(" %9.1f", Median(walk.name, files) * 1e3);
-      std::printf(" |");
-      for (const Ratio& ratio : kRatios) {
-        std::printf(" %11.3f", Median(ratio.walk, files) / Median(ratio.floor, files));
-      }
-      std::printf("\n");
+    std::vector<Column> times, wallRatios, cpuRatios, perEntry;
+    for (const Walk& walk : kWalks) {
+      std::string name = walk.name;
+      times.push_back({walk.shown, 1, [=, this](int files) { return Median(name, files) * 1e3; }});
+      perEntry.push_back({std::string(walk.shown) + " ns", 0,
+                          [=, this](int files) { return Median(name, files) * 1e9 / (files + kFolders); }});
     }
-    std::printf("\nthe same ratios of processor time (user and kernel), which other load moves less\n%9s",
-                "files");
-    for (const Ratio& ratio : kRatios) std::printf(" %11s", ratio.shown);
-    std::printf("\n");
-    for (int files : sizes) {
-      if (!Measured(files)) continue;
-      std::printf("%9d", files);
-      for (const Ratio& ratio : kRatios) {
-        std::printf(" %11.3f", Cpu(ratio.walk, files) / Cpu(ratio.floor, files));
-      }
-      std::printf("\n");
+    for (const Walk& walk : kWalks) {
+      std::string name = walk.name;
+      perEntry.push_back({std::string(walk.shown) + " sc", 3, [=, this](int files) { return SyscallsPerEntry(name, files); }});
     }
-    std::printf("\nper entry (files + folders): ns | system calls\n%9s", "files");
-    for (const Walk& walk : kWalks) std::printf(" %8s", walk.shown);
-    std::printf(" |");
-    for (const Walk& walk : kWalks) std::printf(" %8s", walk.shown);
-    std::printf("\n");
-    for (int files : sizes) {
-      if (!Measured(files)) continue;
-      std::printf("%9d", files);
-      for (const Walk& walk : kWalks) std::printf(" %8.0f", Median(walk.name, files) * 1e9 / (files + kFolders));
-      std::printf(" |");
-      for (const Walk& walk : kWalks) {
-        auto found = syscalls_.find(Key(walk.name, files));
-        if (found == syscalls_.end()) {
-          std::printf(" %8s", "n/a");
-        } else {
-          std::printf(" %8.3f", found->second);
-        }
-      }
-      std::printf("\n");
+    for (const Ratio& ratio : kRatios) {
+      std::string walk = ratio.walk, floor = ratio.floor;
+      wallRatios.push_back({ratio.shown, 3, [=, this](int files) {
+                              return Median(walk, files) / Median(floor, files);
+                            }});
+      cpuRatios.push_back({ratio.shown, 3, [=, this](int files) { return Cpu(walk, files) / Cpu(floor, files); }});
     }
+    PrintTable("median times in ms", sizes, times);
+    PrintTable("their ratios within one run (wall time)", sizes, wallRatios);
+    PrintTable("the same ratios of processor time (user and kernel), which other load moves less", sizes,
+               cpuRatios);
+    PrintTable("per entry (files + folders): ns, and system calls (sc)", sizes, perEntry);
     if (!Syscalls().Available()) {
       std::printf("(no system calls counted: the raw_syscalls tracepoint needs root; see --walk_once)\n");
     }
@@ -695,7 +667,41 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  static std::string Key(const char* walk, int files) { return std::string(walk) + "/" + std::to_string(files); }
+  // A column of a table: its head, the decimals it shows, and its value for
+  // a size (NaN where there is none).
+  struct Column {
+    std::string head;
+    int decimals;
+    std::function<double(int files)> value;
+  };
+
+  // A title, the column heads, and a row for each size that was measured.
+  void PrintTable(const char* title, const std::vector<int>& sizes, const std::vector<Column>& columns) {
+    std::printf("\n%s\n%9s", title, "files");
+    for (const Column& column : columns) std::printf(" %11s", column.head.c_str());
+    std::printf("\n");
+    for (int files : sizes) {
+      if (!Measured(files)) continue;
+      std::printf("%9d", files);
+      for (const Column& column : columns) {
+        double value = column.value(files);
+        if (std::isnan(value)) {
+          std::printf(" %11s", "n/a");
+        } else {
+          std::printf(" %11.*f", column.decimals, value);
+        }
+      }
+      std::printf("\n");
+    }
+  }
+
+  static std::string Key(const std::string& walk, int files) { return walk + "/" + std::to_string(files); }
+
+  // System calls per entry.
+  double SyscallsPerEntry(const std::string& walk, int files) {
+    auto found = syscalls_.find(Key(walk, files));
+    return found == syscalls_.end() ? NAN : found->second;
+  }
 
   // False for a size that was filtered out.
   bool Measured(int files) {
@@ -706,12 +712,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   }
 
   // Processor nanoseconds per entry.
-  double Cpu(const char* walk, int files) {
+  double Cpu(const std::string& walk, int files) {
     auto found = cpu_.find(Key(walk, files));
     return found == cpu_.end() ? NAN : found->second;
   }
 
-  double Median(const char* walk, int files) {
+  double Median(const std::string& walk, int files) {
     std::string name = Key(walk, files);
     if (medians_.count(name)) return medians_[name];
     auto found = seconds_.find(name);
