@@ -375,29 +375,34 @@ class WalkListingTest : public StoredAttributesTest {
 
 TEST_F(WalkListingTest, WalksListAsFullListingsDo) { ExpectWalksListAsFullListingsDo("typed"); }
 
-// A real file system whose listings give no entry types (DT_UNKNOWN): ext2
-// without its filetype feature, on a loop device.
-class UntypedListingTest : public WalkListingTest {
- protected:
-  void SetUp() override {
-    WalkListingTest::SetUp();
-    support::MakeFolders(Path("untyped"));
-    support::WriteBytes(Path("ext2.img"), "");
-    fs::resize_file(Host("ext2.img"), 8 << 20);
-    std::string command = "PATH=\"$PATH:/sbin:/usr/sbin\" mkfs.ext2 -q -F -O ^filetype '" + Host("ext2.img") +
-                          "' >/dev/null 2>&1 && mount -o loop '" + Host("ext2.img") + "' '" +
-                          Host("untyped") + "' 2>/dev/null";
-    mounted_ = std::system(command.c_str()) == 0;
-    if (!mounted_) GTEST_SKIP() << "cannot mount an ext2 image here (needs root, a loop device and mkfs.ext2)";
+// A file system mounted by a shell command on a folder, while this lives.
+class Mount {
+ public:
+  Mount(const std::string& command, const std::string& folder)
+      : folder_(folder), mounted_(std::system(command.c_str()) == 0) {}
+  ~Mount() {
+    if (mounted_) std::system(("umount '" + folder_ + "'").c_str());
   }
-  void TearDown() override {
-    if (mounted_) std::system(("umount '" + Host("untyped") + "'").c_str());
-    WalkListingTest::TearDown();
-  }
-  bool mounted_ = false;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  bool mounted_;
 };
 
-TEST_F(UntypedListingTest, WalksListAsFullListingsDo) { ExpectWalksListAsFullListingsDo("untyped"); }
+// A real file system whose listings give no entry types (DT_UNKNOWN): ext2
+// without its filetype feature, on a loop device.
+TEST_F(WalkListingTest, WalksListAsFullListingsDoWithoutEntryTypes) {
+  support::MakeFolders(Path("untyped"));
+  support::WriteBytes(Path("ext2.img"), "");
+  fs::resize_file(Host("ext2.img"), 8 << 20);
+  Mount ext2("PATH=\"$PATH:/sbin:/usr/sbin\" mkfs.ext2 -q -F -O ^filetype '" + Host("ext2.img") +
+                 "' >/dev/null 2>&1 && mount -o loop '" + Host("ext2.img") + "' '" + Host("untyped") +
+                 "' 2>/dev/null",
+             Host("untyped"));
+  if (!ext2.mounted()) GTEST_SKIP() << "cannot mount an ext2 image here (needs root, a loop device and mkfs.ext2)";
+  ExpectWalksListAsFullListingsDo("untyped");
+}
 
 // A real file system without user extended attributes: ramfs.
 class NoXattrTest : public StoredAttributesTest {
