@@ -248,9 +248,15 @@ void EntryPath(std::string& path, size_t length, const char* name) {
   path += name;
 }
 
+// The stored value that a getxattr of `size` bytes read, if any.
+std::optional<plat::posix::DosAttrib> Decode(const char* stored, ssize_t size) {
+  if (size < 0) return std::nullopt;
+  return plat::posix::DecodeDosAttrib(stored, static_cast<size_t>(size));
+}
+
 // The bare walk: what every POSIX walk that reads the stored attributes with
-// a stat of each entry does. Counts the entries and the files; `write` gives
-// each file one setxattr.
+// a stat of each entry does. Counts the entries and the files; with `value`
+// each file gets one setxattr.
 struct BareWalk {
   const std::string* value = nullptr;  // written to every file when set
   int entries = 0, files = 0, flagged = 0;
@@ -274,8 +280,7 @@ struct BareWalk {
         continue;
       }
       ++files;
-      std::optional<plat::posix::DosAttrib> attrib =
-          size >= 0 ? plat::posix::DecodeDosAttrib(stored, static_cast<size_t>(size)) : std::nullopt;
+      std::optional<plat::posix::DosAttrib> attrib = Decode(stored, size);
       if (attrib && (attrib->attrib & 0x20)) ++flagged;
       if (value) setxattr(path.c_str(), kXattr, value->data(), value->size(), 0);
     }
@@ -338,10 +343,6 @@ struct StatlessWalk {
     close(fd);
   }
 
-  static std::optional<plat::posix::DosAttrib> Decode(const char* stored, ssize_t size) {
-    if (size < 0) return std::nullopt;
-    return plat::posix::DecodeDosAttrib(stored, static_cast<size_t>(size));
-  }
 };
 
 StatlessWalk WalkStatless(bool mark = false) {
