@@ -1,7 +1,8 @@
 // The two walks of the tree below the shared root: the scan for files that
 // still carry the archive attribute, and the marking that gives it to every
 // file. Both go depth first in listing order and hold only the listings of
-// the folders on the current path.
+// the folders on the current path. Of each entry they read the name and the
+// attribute letters, and ask the listing for nothing else.
 #include "monitor/backup.h"
 
 namespace monitor {
@@ -10,19 +11,39 @@ namespace {
 
 constexpr int kArchiveOnly = 32;
 
-// The texts each entry is compared with, made once: a walk compares millions.
-const rt::Value kFolderLetter = "D", kArchiveLetter = "A", kLinkLetter = "L";
-const rt::Value kSelf = ".", kParent = "..", kEveryName = "*.*", kListed = "D";
+const rt::Value kListed = "D";
 
-// The listing of a folder: plain files and folders, neither hidden nor system.
-rt::Value ListFolder(const rt::Value& folder) { return rt::DIRECTORY(folder + kEveryName, kListed); }
+// The name of an entry that the walk goes on with: trimmed of blanks, as
+// ALLTRIM trims it.
+std::string_view WalkName(const rt::WalkListing& listing, size_t i) {
+  return rt::AllTrimmed(listing.Name(i));
+}
 
 // "." and ".." name the folder itself and its parent.
-bool IsSelfOrParent(const rt::Value& name) { return name == kSelf || name == kParent; }
+bool IsSelfOrParent(std::string_view name) { return name == "." || name == ".."; }
+
+// The letters D (folder), A (archive) and L (link) of an entry's attribute
+// letters: each stands for one attribute bit.
+bool IsFolder(uint32_t attributes) { return attributes & plat::kAttrDirectory; }
+bool HasArchive(uint32_t attributes) { return attributes & plat::kAttrArchive; }
 
 // A folder link (reparse point) is not entered: a link to a folder above it
 // would make the walk go round for ever.
-bool IsLink(const rt::Value& letters) { return rt::IN(kLinkLetter, letters); }
+bool IsLink(uint32_t attributes) { return attributes & plat::kAttrReparsePoint; }
+
+// The path of an entry of `folder` followed by `end`: a file's path, or with
+// a backslash the prefix of a sub-folder.
+rt::Value PathOf(const rt::Value& folder, std::string_view name, std::string_view end = "") {
+  std::string path;
+  path.reserve(folder.Text().size() + name.size() + end.size());
+  path.append(folder.Text()).append(name).append(end);
+  return path;
+}
+
+// The listing of a folder: plain files and folders, neither hidden nor system.
+rt::WalkListing ListFolder(const rt::Value& folder) {
+  return rt::WalkListing(PathOf(folder, "*.*"), kListed);
+}
 
 }  // namespace
 
@@ -34,16 +55,15 @@ WalkRecord& LastWalks() {
 bool BACKUPINPROGRESS(const rt::Value& prefix, rt::Here caller) {
   rt::Activation self("BACKUPINPROGRESS", caller);
   const rt::Value folder = prefix.IsNil() ? rt::Value("") : prefix;
-  rt::Value listing = ListFolder(folder);
-  for (rt::Value& entry : listing.Elements()) {
-    rt::Array& fields = entry.Elements();
-    rt::Value name = rt::ALLTRIM(fields[rt::kEntryName]);
-    const rt::Value& letters = fields[rt::kEntryAttributes];
+  rt::WalkListing listing = ListFolder(folder);
+  for (size_t i = 0; i < listing.size(); ++i) {
+    std::string_view name = WalkName(listing, i);
+    uint32_t attributes = listing.Attributes(i);
     if (IsSelfOrParent(name)) continue;
-    if (rt::IN(kFolderLetter, letters)) {
-      if (!IsLink(letters) && BACKUPINPROGRESS(folder + name + "\\")) return true;
-    } else if (rt::IN(kArchiveLetter, letters)) {
-      LastWalks().flaggedFile = (folder + name).Text();
+    if (IsFolder(attributes)) {
+      if (!IsLink(attributes) && BACKUPINPROGRESS(PathOf(folder, name, "\\"))) return true;
+    } else if (HasArchive(attributes)) {
+      LastWalks().flaggedFile = PathOf(folder, name).Text();
       return true;
     }
   }
@@ -55,21 +75,20 @@ void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix, rt::Here
   const rt::Value folder = prefix.IsNil() ? rt::Value("") : prefix;
   WalkRecord& record = LastWalks();
   {
-    rt::Value listing = ListFolder(folder);
-    for (rt::Value& entry : listing.Elements()) {
-      rt::Array& fields = entry.Elements();
-      rt::Value name = rt::ALLTRIM(fields[rt::kEntryName]);
-      const rt::Value& letters = fields[rt::kEntryAttributes];
+    rt::WalkListing listing = ListFolder(folder);
+    for (size_t i = 0; i < listing.size(); ++i) {
+      std::string_view name = WalkName(listing, i);
+      uint32_t attributes = listing.Attributes(i);
       if (IsSelfOrParent(name)) continue;
-      if (rt::IN(kFolderLetter, letters)) {
-        if (!IsLink(letters)) MARKFILES(setAttributes, folder + name + "\\");
-      } else if (!rt::IN(kArchiveLetter, letters)) {
+      if (IsFolder(attributes)) {
+        if (!IsLink(attributes)) MARKFILES(setAttributes, PathOf(folder, name, "\\"));
+      } else if (!HasArchive(attributes)) {
         // A failure is passed over; the record counts it.
-        if (rt::CALLDLL(setAttributes, {folder + name, kArchiveOnly}).Logical()) {
+        if (rt::CALLDLL(setAttributes, {PathOf(folder, name), kArchiveOnly}).Logical()) {
           ++record.marked;
         } else if (record.failed++ == 0) {
           record.firstFailureError = plat::LastError();
-          record.firstFailure = (folder + name).Text();
+          record.firstFailure = PathOf(folder, name).Text();
         }
       } else {
         ++record.alreadyFlagged;

@@ -121,6 +121,13 @@ class FileSystem {
   // as Windows matches them) and gives the first entry; null when nothing
   // matches (last error 2 or 3).
   virtual std::unique_ptr<DirectorySearch> FindFirst(const std::string& pattern, FindEntry& first) = 0;
+  // The same search for a walk of a tree, which reads only the names and
+  // attributes of the entries: where that saves work, the search leaves out
+  // the entries "." and ".." and reports a last-write time and size of 0.
+  virtual std::unique_ptr<DirectorySearch> FindFirstForWalk(const std::string& pattern,
+                                                            FindEntry& first) {
+    return FindFirst(pattern, first);
+  }
   virtual uint32_t GetAttributes(const std::string& path) = 0;  // kInvalidAttributes on failure
   virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;
   // Copies a file with its last-write time and attributes; the copy gets the archive attribute.

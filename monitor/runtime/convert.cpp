@@ -187,8 +187,10 @@ Value TRIM(const Value& text, Here caller) {
 Value ALLTRIM(const Value& text, Here caller) {
   Activation self("ALLTRIM", caller);
   if (!text.IsText()) return RaiseArgumentError(kAlltrimSubcode, "ALLTRIM");
-  return LeftTrimmed(RightTrimmed(text.Text()));
+  return AllTrimmed(text.Text());
 }
+
+std::string_view AllTrimmed(std::string_view text) { return LeftTrimmed(RightTrimmed(text)); }
 
 Value UPPER(const Value& text, Here caller) {
   Activation self("UPPER", caller);

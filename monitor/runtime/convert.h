@@ -3,6 +3,7 @@
 // in its place.
 #pragma once
 
+#include <string_view>
 
 #include "monitor/runtime/state.h"
 #include "monitor/runtime/value.h"
@@ -21,6 +22,8 @@ Value LTRIM(const Value& text, Here caller = Here::current());
 Value TRIM(const Value& text, Here caller = Here::current());
 // TRIM and LTRIM together.
 Value ALLTRIM(const Value& text, Here caller = Here::current());
+// The part of a text that ALLTRIM keeps, for code that holds no value.
+std::string_view AllTrimmed(std::string_view text);
 // a to z become A to Z; every other byte stays.
 Value UPPER(const Value& text, Here caller = Here::current());
 // NIL, a blank text, 0, false, the empty date, an empty array.

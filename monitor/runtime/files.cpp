@@ -99,6 +99,22 @@ Value EntryOf(plat::FindEntry& found, LocalTimes& times) {
   return entry;
 }
 
+// Starts `search` for `pattern` ("*.*" when it is not a text) and hands
+// every entry that passes the attribute and visibility tests to `keep`.
+template <class Search, class Keep>
+void ListMatching(Search search, const Value& pattern, const Value& attributes, Keep keep) {
+  uint32_t request = RequestedAttributes(attributes);
+  plat::FindEntry found;
+  std::unique_ptr<plat::DirectorySearch> listing =
+      (Os().files.*search)(pattern.IsText() ? pattern.Text() : "*.*", found);
+  if (!listing) return;
+  do {
+    if (PassesAttributeTest(found.attributes, request) && IsVisible(found.attributes, request)) {
+      keep(found);
+    }
+  } while (listing->Next(found));
+}
+
 bool AnyEntryMatches(const std::string& pattern) {
   plat::FindEntry first;
   return Os().files.FindFirst(pattern, first) != nullptr;
@@ -158,19 +174,22 @@ Value MEMOREAD(const Value& name, Here caller) {
 
 Value DIRECTORY(const Value& pattern, const Value& attributes, Here caller) {
   Activation self("DIRECTORY", caller);
-  uint32_t request = RequestedAttributes(attributes);
   Array entries;
-  plat::FindEntry found;
-  std::unique_ptr<plat::DirectorySearch> search =
-      Os().files.FindFirst(pattern.IsText() ? pattern.Text() : "*.*", found);
-  if (!search) return entries;
   LocalTimes times;
-  do {
-    if (PassesAttributeTest(found.attributes, request) && IsVisible(found.attributes, request)) {
-      entries.push_back(EntryOf(found, times));
-    }
-  } while (search->Next(found));
+  ListMatching(&plat::FileSystem::FindFirst, pattern, attributes,
+               [&](plat::FindEntry& found) { entries.push_back(EntryOf(found, times)); });
   return entries;
+}
+
+WalkListing::WalkListing(const Value& pattern, const Value& attributes, Here caller) {
+  Activation self("DIRECTORY", caller);
+  // Room for a small folder from the start: most folders are.
+  names_.reserve(256);
+  entries_.reserve(16);
+  ListMatching(&plat::FileSystem::FindFirstForWalk, pattern, attributes, [&](plat::FindEntry& found) {
+    names_ += found.name;
+    entries_.push_back({names_.size(), found.attributes});
+  });
 }
 
 }  // namespace rt

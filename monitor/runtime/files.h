@@ -2,6 +2,11 @@
 // listing. None raises a run-time error; failures show only in the result.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "monitor/runtime/state.h"
 #include "monitor/runtime/value.h"
 
@@ -29,6 +34,30 @@ Value MEMOREAD(const Value& name, Here caller = Here::current());
 // normal or folder attribute, or one that the request holds.
 Value DIRECTORY(const Value& pattern = NIL, const Value& attributes = NIL,
                 Here caller = Here::current());
+
+// A folder's entries as a walk of a tree reads them: those that
+// DIRECTORY(pattern, attributes) lists, each with its name and its
+// attributes, whose letters are the entry's fifth field. The platform may
+// leave out what a walk never reads: the entries "." and ".." (which a walk
+// passes over) and the size and last-write time.
+class WalkListing {
+ public:
+  WalkListing(const Value& pattern, const Value& attributes, Here caller = Here::current());
+  size_t size() const { return entries_.size(); }
+  std::string_view Name(size_t i) const {
+    size_t start = i ? entries_[i - 1].end : 0;
+    return std::string_view(names_).substr(start, entries_[i].end - start);
+  }
+  uint32_t Attributes(size_t i) const { return entries_[i].attributes; }
+
+ private:
+  struct Entry {
+    size_t end;  // where the name ends in names_
+    uint32_t attributes;
+  };
+  std::string names_;  // the names, one after the other
+  std::vector<Entry> entries_;
+};
 
 // The attribute letters of an attribute set.
 std::string AttributeLetters(uint32_t attributes);

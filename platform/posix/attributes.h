@@ -25,8 +25,10 @@ std::optional<DosAttrib> ReadStoredAttributes(int fd);
 
 // Records `attrib` (masked to the settable bits, with the folder bit for a
 // folder), keeping the creation time of an existing value, else the file's
-// birth time. False with the last error set: that of the path when the file
-// cannot be reached, 50 where the file system keeps no user attributes.
+// birth time. The old value is read at the time of the write, so that a
+// change made since a listing is kept. False with the last error set: that
+// of the path when the file cannot be reached, 50 where the file system
+// keeps no user attributes.
 bool WriteStoredAttributes(const std::string& hostPath, uint32_t attrib);
 bool WriteStoredAttributes(int fd, uint32_t attrib);
 
@@ -50,21 +52,19 @@ uint32_t ReportedAttributes(std::string_view name, bool folder, bool link,
 
 // A file's facts as a directory entry (name left alone): attributes, last
 // write time and size. `dirFd` and `name` locate it for fstatat (AT_FDCWD and
-// the full path are fine); `hostPath` is its full path. False with the last
-// error set when it does not exist. An entry of a listing (`listed`) is
-// remembered with the listing; see BeginListing.
+// the full path are fine; the name "." with the descriptor of the folder
+// being listed is that folder); `hostPath` is its full path. False with the
+// last error set when it does not exist.
 bool DescribeFile(int dirFd, const char* name, const std::string& hostPath,
-                  std::string_view shownName, FindEntry& entry, bool listed = false);
+                  std::string_view shownName, FindEntry& entry);
 
-// Starts the listing of a folder (its Windows folder part, "" for the current
-// folder). What its entries store is remembered, with that of the listings of
-// the folders that hold it, and the listings of all other folders are
-// forgotten: so a walk of a tree keeps what the folders on its current path
-// store, no more. An attribute change right after a listing, as the marking
-// of a tree makes, then need not read the stored value again, and neither
-// need the entries "." and "..". A remembered value counts only for the same
-// file (device and inode) with the same change time, which every write of
-// the value moves on.
-void BeginListing(const std::string& folder);
+// The attributes of an entry of the folder open as `dirFd`, for a walk, as
+// DescribeFile takes it: the entry type that the folder's listing gave (a
+// DT_ value) says whether it is a folder, so that the stored value is the one
+// thing to read. A link and an entry of unknown type are described in full,
+// as DescribeFile does; the other entries report a last-write time and size
+// of 0.
+bool DescribeListedName(int dirFd, const char* name, const std::string& hostPath,
+                        std::string_view shownName, unsigned char type, FindEntry& entry);
 
 }  // namespace plat::posix

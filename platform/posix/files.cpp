@@ -265,22 +265,35 @@ std::string Joined(const std::string& folder, const std::string& name) {
   return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+bool IsSelfOrParent(std::string_view name) { return name == "." || name == ".."; }
+
+// The search of a folder, which it holds open: the entries are read from the
+// folder's listing a block at a time and described one by one. A search for
+// a walk leaves out "." and ".." and describes the entries from the types
+// that the listing gives.
 class PosixSearch : public DirectorySearch {
  public:
-  PosixSearch(DIR* dir, const std::string& folder, std::vector<std::string> names)
-      : dir_(dir), names_(std::move(names)), path_(Joined(folder, "")), folderLength_(path_.size()) {}
-  ~PosixSearch() override {
-    if (dir_) closedir(dir_);
+  PosixSearch(int fd, const std::string& folder, std::string pattern, bool withoutDots, bool forWalk)
+      : fd_(fd), pattern_(std::move(pattern)), everyName_(pattern_ == "*" || pattern_ == "*.*"),
+        withoutDots_(withoutDots), forWalk_(forWalk) {
+    path_.reserve(folder.size() + 1 + NAME_MAX);  // room for every name
+    path_ += folder;
+    if (!path_.empty() && path_.back() != '/') path_ += '/';
+    folderLength_ = path_.size();
   }
+  ~PosixSearch() override { close(fd_); }
 
   bool Next(FindEntry& entry) override {
-    while (next_ < names_.size()) {
-      std::string& name = names_[next_++];
+    while (const dirent64* listed = NextListed()) {
+      std::string_view name = listed->d_name;
+      if (!Wanted(name)) continue;
       path_.resize(folderLength_);
       path_ += name;
       // An entry removed since the folder was read is skipped.
-      if (DescribeFile(dirfd(dir_), name.c_str(), path_, name, entry, true)) {
-        entry.name = std::move(name);  // each name is handed out once
+      if (forWalk_ ? DescribeListedName(fd_, listed->d_name, path_, name, listed->d_type, entry)
+                   : DescribeFile(fd_, listed->d_name, path_, name, entry)) {
+        entry.name.clear();  // and appended to: cheaper than assign, the room is kept
+        entry.name.append(name);
         return true;
       }
     }
@@ -288,12 +301,39 @@ class PosixSearch : public DirectorySearch {
   }
 
  private:
-  DIR* dir_;
-  std::vector<std::string> names_;
-  size_t next_ = 0;
+  // The next entry of the listing; null at its end.
+  const dirent64* NextListed() {
+    if (at_ >= got_) {
+      got_ = ended_ ? 0 : getdents64(fd_, block_, sizeof block_);
+      at_ = 0;
+      ended_ = got_ <= 0;
+      if (ended_) return nullptr;
+    }
+    const auto* entry = reinterpret_cast<const dirent64*>(block_ + at_);
+    at_ += entry->d_reclen;
+    return entry;
+  }
+
+  bool Wanted(std::string_view name) const {
+    if (withoutDots_ && IsSelfOrParent(name)) return false;
+    return everyName_ || MatchesPattern(pattern_, name);  // listings ask for every name
+  }
+
+  int fd_;
+  std::string pattern_;
+  bool everyName_, withoutDots_, forWalk_;
   // The folder and its separator, followed by the name of the entry at hand.
   std::string path_;
-  size_t folderLength_;
+  size_t folderLength_ = 0;
+  alignas(dirent64) char block_[32768];
+  ssize_t got_ = 0, at_ = 0;
+  bool ended_ = false;
+};
+
+// The search for a plain name, whose one entry FindFirst gives.
+class OneEntrySearch : public DirectorySearch {
+ public:
+  bool Next(FindEntry&) override { return Fail(kErrorNoMoreFiles); }
 };
 
 // Opens a file only to test its share locks; -1 where it cannot be opened.
@@ -304,34 +344,12 @@ int OpenForShareTest(const std::string& host) {
 class PosixFileSystem : public FileSystem {
  public:
   std::unique_ptr<DirectorySearch> FindFirst(const std::string& pattern, FindEntry& first) override {
-    if (pattern.size() >= kMaxPathText) return FailSearch(kErrorFilenameTooLong);
-    size_t nameStart = NamePartStart(pattern);
-    std::string folderPart = pattern.substr(0, nameStart), name = pattern.substr(nameStart);
-    if (name.empty()) return FailSearch(kErrorFileNotFound);
-    std::string folder = folderPart.empty() ? "." : ToHostPath(folderPart);
-    if (!HasWildcards(name)) {
-      // A plain name is one lookup; the file system decides about case.
-      std::string host = Joined(folder, name);
-      if (!DescribeFile(AT_FDCWD, host.c_str(), host, name, first)) return nullptr;
-      first.name = name;
-      return std::make_unique<PosixSearch>(nullptr, folder, std::vector<std::string>{});
-    }
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
-      return FailSearch(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : WindowsError(errno));
-    }
-    BeginListing(folderPart);
-    bool root = IsRootFolder(folderPart);
-    bool everyName = name == "*" || name == "*.*";  // what listings ask for, no matcher needed
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(dir)) {
-      std::string_view entryName = entry->d_name;
-      if (root && (entryName == "." || entryName == "..")) continue;
-      if (everyName || MatchesPattern(name, entryName)) names.emplace_back(entryName);
-    }
-    auto search = std::make_unique<PosixSearch>(dir, folder, std::move(names));
-    if (!search->Next(first)) return FailSearch(kErrorFileNotFound);
-    return search;
+    return Search(pattern, first, false);
+  }
+
+  std::unique_ptr<DirectorySearch> FindFirstForWalk(const std::string& pattern,
+                                                    FindEntry& first) override {
+    return Search(pattern, first, true);
   }
 
   uint32_t GetAttributes(const std::string& path) override {
@@ -474,6 +492,32 @@ class PosixFileSystem : public FileSystem {
   }
 
  private:
+  // A search for a walk leaves out "." and ".." and describes the entries
+  // from the types that the folder's listing gives.
+  static std::unique_ptr<DirectorySearch> Search(const std::string& pattern, FindEntry& first,
+                                                 bool forWalk) {
+    if (pattern.size() >= kMaxPathText) return FailSearch(kErrorFilenameTooLong);
+    size_t nameStart = NamePartStart(pattern);
+    std::string folderPart = pattern.substr(0, nameStart), name = pattern.substr(nameStart);
+    if (name.empty()) return FailSearch(kErrorFileNotFound);
+    std::string folder = folderPart.empty() ? "." : ToHostPath(folderPart);
+    if (!HasWildcards(name)) {
+      // A plain name is one lookup; the file system decides about case.
+      std::string host = Joined(folder, name);
+      if (!DescribeFile(AT_FDCWD, host.c_str(), host, name, first)) return nullptr;
+      first.name = name;
+      return std::make_unique<OneEntrySearch>();
+    }
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      return FailSearch(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : WindowsError(errno));
+    }
+    bool withoutDots = forWalk || IsRootFolder(folderPart);
+    auto search = std::make_unique<PosixSearch>(fd, folder, std::move(name), withoutDots, forWalk);
+    if (!search->Next(first)) return FailSearch(kErrorFileNotFound);
+    return search;
+  }
+
   static std::unique_ptr<DirectorySearch> FailSearch(uint32_t error) {
     SetLastError(error);
     return nullptr;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "support/support.h"
@@ -308,6 +309,104 @@ TEST_F(StoredAttributesTest, LinksReportAReparsePointAndFollowTheirTarget) {
   ASSERT_TRUE(Files().FindFirst(Path("file.*"), entry));
   EXPECT_EQ(entry.name, "file.lnk");
   EXPECT_EQ(entry.size, 0u);
+}
+
+// Folders keep the folder bit in what they store, however often they are written.
+TEST_F(StoredAttributesTest, RewrittenFoldersKeepTheFolderBitAndCreationTime) {
+  support::MakeFolders(Path("dir"));
+  ASSERT_TRUE(Files().SetAttributes(Path("dir"), plat::kAttrHidden));
+  auto first = plat::posix::ReadDosAttribValue(Host("dir"));
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(Files().SetAttributes(Path("dir"), plat::kAttrArchive));
+  auto created = plat::posix::DecodeDosAttrib(first->data(), first->size())->createTime;
+  EXPECT_EQ(plat::posix::ReadDosAttribValue(Host("dir")),
+            plat::posix::EncodeDosAttrib(plat::kAttrArchive | plat::kAttrDirectory, *created));
+}
+
+// Every kind of entry a walk meets, in `folder`, and what a search of it
+// lists: the name and attributes of each entry, and none twice.
+class WalkListingTest : public StoredAttributesTest {
+ protected:
+  void MakeEveryKind(const std::string& folder) {
+    support::MakeFolders(Path(folder + "\\sub"));
+    for (const char* name : {"plain.dbf", "flagged.dbf", "readonly.dbf", ".hidden", "bare.txt"}) {
+      support::WriteBytes(Path(folder + "\\" + name), "x");
+    }
+    ASSERT_TRUE(Files().SetAttributes(Path(folder + "\\flagged.dbf"), plat::kAttrArchive));
+    ASSERT_TRUE(Files().SetAttributes(Path(folder + "\\readonly.dbf"), plat::kAttrReadOnly));
+    ASSERT_TRUE(Files().SetAttributes(Path(folder + "\\sub"), plat::kAttrArchive));
+    fs::create_directory_symlink("sub", Host(folder + "\\sub.lnk"));
+    fs::create_symlink("flagged.dbf", Host(folder + "\\file.lnk"));
+    fs::create_symlink("missing", Host(folder + "\\dangling.lnk"));
+  }
+
+  std::map<std::string, uint32_t> List(const std::string& folder, bool forWalk) {
+    std::map<std::string, uint32_t> listed;
+    plat::FindEntry entry;
+    std::string pattern = Path(folder + "\\*.*");
+    auto search = forWalk ? Files().FindFirstForWalk(pattern, entry) : Files().FindFirst(pattern, entry);
+    for (bool more = search != nullptr; more; more = search->Next(entry)) {
+      EXPECT_TRUE(listed.emplace(entry.name, entry.attributes).second) << entry.name;
+    }
+    EXPECT_EQ(plat::LastError(), plat::kErrorNoMoreFiles);
+    return listed;
+  }
+
+  // A walk's listing reports what the full listing reports, without "." and
+  // "..", and passes over entries removed while it runs, as the full one does.
+  void ExpectWalksListAsFullListingsDo(const std::string& folder) {
+    MakeEveryKind(folder);
+    std::map<std::string, uint32_t> full = List(folder, false);
+    EXPECT_EQ(full.at("flagged.dbf"), plat::kAttrArchive);
+    EXPECT_EQ(full.at("sub.lnk"), plat::kAttrArchive | plat::kAttrDirectory | plat::kAttrReparsePoint);
+    full.erase(".");
+    full.erase("..");
+    EXPECT_EQ(List(folder, true), full);
+
+    for (bool forWalk : {false, true}) {
+      const char* const dbfs[] = {"plain.dbf", "flagged.dbf", "readonly.dbf"};
+      for (const char* name : dbfs) support::WriteBytes(Path(folder + "\\" + name), "x");
+      plat::FindEntry first, next;
+      std::string pattern = Path(folder + "\\*.dbf");
+      auto search = forWalk ? Files().FindFirstForWalk(pattern, first) : Files().FindFirst(pattern, first);
+      ASSERT_TRUE(search);
+      for (const char* name : dbfs) {
+        if (first.name != name) fs::remove(Host(folder + "\\" + name));
+      }
+      EXPECT_FALSE(search->Next(next)) << next.name;
+    }
+  }
+};
+
+TEST_F(WalkListingTest, WalksListAsFullListingsDo) { ExpectWalksListAsFullListingsDo("typed"); }
+
+// A file system mounted by a shell command on a folder, while this lives.
+class Mount {
+ public:
+  Mount(const std::string& command, const std::string& folder)
+      : folder_(folder), mounted_(std::system(command.c_str()) == 0) {}
+  ~Mount() {
+    if (mounted_) std::system(("umount '" + folder_ + "'").c_str());
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  bool mounted_;
+};
+
+// A real file system whose listings give no entry types (DT_UNKNOWN): ext2
+// without its filetype feature, on a loop device.
+TEST_F(WalkListingTest, WalksListAsFullListingsDoWithoutEntryTypes) {
+  support::MakeFolders(Path("untyped"));
+  support::WriteBytes(Path("ext2.img"), "");
+  fs::resize_file(Host("ext2.img"), 8 << 20);
+  Mount ext2("PATH=\"$PATH:/sbin:/usr/sbin\" mkfs.ext2 -q -F -O ^filetype '" + Host("ext2.img") +
+                 "' >/dev/null 2>&1 && mount -o loop '" + Host("ext2.img") + "' '" + Host("untyped") +
+                 "' 2>/dev/null",
+             Host("untyped"));
+  if (!ext2.mounted()) GTEST_SKIP() << "cannot mount an ext2 image here (needs root, a loop device and mkfs.ext2)";
+  ExpectWalksListAsFullListingsDo("untyped");
 }
 
 // A real file system without user extended attributes: ramfs.
