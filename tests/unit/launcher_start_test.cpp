@@ -199,6 +199,16 @@ class NormalStartTest : public LauncherTest {
     Arguments a = ParseCommandLine("QZSTART.EXE " + tail);
     return launcher::NormalStart(context, a);
   }
+  // The start of a shared root through a shell that gives `result` with
+  // `error` as the last error.
+  bool StartThroughRefusingShell(uint32_t result, uint32_t error) {
+    MakeSharedRoot();
+    RefusingShell shell{result, error};
+    plat::Platform os = WithShell(shell);
+    launcher::Context refusing{os};
+    Arguments a = ParseCommandLine("QZSTART.EXE C:\\L\\");
+    return launcher::NormalStart(refusing, a);
+  }
   std::string IdentityText() { return support::ReadBytes(files.identity); }
 };
 
@@ -295,12 +305,7 @@ TEST_F(NormalStartTest, RefusedStartShowsTheSystemError) {
 
 TEST_F(NormalStartTest, SingleInstanceRefusalSaysTheApplicationRuns) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
-  MakeSharedRoot();
-  RefusingShell shell{0, plat::kErrorSingleInstanceApp};
-  plat::Platform os = WithShell(shell);
-  launcher::Context refusing{os};
-  Arguments a = ParseCommandLine("QZSTART.EXE C:\\L\\");
-  EXPECT_FALSE(launcher::NormalStart(refusing, a));
+  EXPECT_FALSE(StartThroughRefusingShell(0, plat::kErrorSingleInstanceApp));
   EXPECT_EQ(OnlyMessage(), "Varnolet is already running");
   EXPECT_EQ(test.ui.shown[0].style, 0x40u);
 }
@@ -308,12 +313,7 @@ TEST_F(NormalStartTest, SingleInstanceRefusalSaysTheApplicationRuns) {
 // The shell accepts a start with a result above 32: 32 itself is a refusal.
 TEST_F(NormalStartTest, ShellResultOf32IsARefusal) {
   SKIP_UNLESS_ARCHIVE_CLEARS();
-  MakeSharedRoot();
-  RefusingShell shell{32, plat::kErrorAccessDenied};
-  plat::Platform os = WithShell(shell);
-  launcher::Context refusing{os};
-  Arguments a = ParseCommandLine("QZSTART.EXE C:\\L\\");
-  EXPECT_FALSE(launcher::NormalStart(refusing, a));
+  EXPECT_FALSE(StartThroughRefusingShell(32, plat::kErrorAccessDenied));
   EXPECT_EQ(OnlyMessage(), "#5 - Unable to run Varnolet");
 }
 
