@@ -49,7 +49,7 @@ DEB_FILES = {
     "usr/lib/varnolet/QZBACKUP.EXE": 0o755, "usr/lib/varnolet/QZSTART.EXE": 0o755,
     "usr/lib/varnolet/run-backup": 0o755, "usr/lib/varnolet/jobs/smbtar-full": 0o755,
     "usr/lib/varnolet/check_varnolet_backup": 0o755, "usr/lib/varnolet/runlog.awk": 0o644,
-    "usr/lib/varnolet/prune-archives": 0o755,
+    "usr/lib/varnolet/prune-archives": 0o755, "usr/lib/varnolet/smbtar-archive": 0o755,
     "usr/lib/varnolet/jobs/smbtar-incremental": 0o755,
     "usr/lib/systemd/system/varnolet-backup@.service": 0o644,
     "usr/lib/systemd/system/varnolet-backup@.timer": 0o644,
