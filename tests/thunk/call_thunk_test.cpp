@@ -108,31 +108,23 @@ qz_checked_thunk:
   push %r15
   sub $40, %rsp
   mov %rsp, qz_saved_sp(%rip)
-  movabs $0x5EB0E5A15EB0E5A1, %rbx
-  movabs $0x5EB0E5A25EB0E5A2, %rbp
-  movabs $0x5EB0E5A35EB0E5A3, %rsi
-  movabs $0x5EB0E5A45EB0E5A4, %rdi
-  movabs $0x5EB0E5A55EB0E5A5, %r12
-  movabs $0x5EB0E5A65EB0E5A6, %r13
-  movabs $0x5EB0E5A75EB0E5A7, %r14
-  movabs $0x5EB0E5A85EB0E5A8, %r15
+  mov $-0x214F1A51, %rbx
+  mov $-0x214F1A52, %rbp
+  mov $-0x214F1A53, %rsi
+  mov $-0x214F1A54, %rdi
+  mov $-0x214F1A55, %r12
+  mov $-0x214F1A56, %r13
+  mov $-0x214F1A57, %r14
+  mov $-0x214F1A58, %r15
   call qz_call_thunk
-  movabs $0x5EB0E5A15EB0E5A1, %rax
-  xor %rax, %rbx
-  movabs $0x5EB0E5A25EB0E5A2, %rax
-  xor %rax, %rbp
-  movabs $0x5EB0E5A35EB0E5A3, %rax
-  xor %rax, %rsi
-  movabs $0x5EB0E5A45EB0E5A4, %rax
-  xor %rax, %rdi
-  movabs $0x5EB0E5A55EB0E5A5, %rax
-  xor %rax, %r12
-  movabs $0x5EB0E5A65EB0E5A6, %rax
-  xor %rax, %r13
-  movabs $0x5EB0E5A75EB0E5A7, %rax
-  xor %rax, %r14
-  movabs $0x5EB0E5A85EB0E5A8, %rax
-  xor %rax, %r15
+  xor $-0x214F1A51, %rbx
+  xor $-0x214F1A52, %rbp
+  xor $-0x214F1A53, %rsi
+  xor $-0x214F1A54, %rdi
+  xor $-0x214F1A55, %r12
+  xor $-0x214F1A56, %r13
+  xor $-0x214F1A57, %r14
+  xor $-0x214F1A58, %r15
   or %rbp, %rbx
   or %rsi, %rbx
   or %rdi, %rbx
