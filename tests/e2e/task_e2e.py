@@ -13,7 +13,9 @@ every file instead (attrib +h /s), which takes it out of the monitor's scan
 all the same. A completed run waits out the monitor's fixed pauses: about
 two minutes.
 
-    python3 task_e2e.py BINDIR [unittest options]
+    QZ_WINEARCH=win64|win32 python3 task_e2e.py BINDIR [unittest options]
+
+QZ_WINEARCH says which wine runs the batch file; ctest sets it for the build.
 """
 
 import os
@@ -44,12 +46,13 @@ class TaskCase(unittest.TestCase):
         shutil.copy(TASK, self.box.path("UTILS", "QZBACKUP"))
         with open(self.box.path("JOB.BAT"), "w") as f:
             f.write("attrib +h /s *\r\n")
-        # The build's own prefix (scripts/wine-run names it so), made by the
-        # first run, with the root as the UNC path \\<server>\share\root.
-        arch = os.environ.get("QZ_WINEARCH", "win32")
-        prefix = os.path.join(os.path.dirname(BIN), "wineprefix64" if arch == "win64"
-                              else "wineprefix")
-        self.box.env.update(QZ_WINEPREFIX=prefix, QZ_WINEARCH=arch, QZ_WINEDEBUG="+eventlog")
+        # A prefix of these tests' own in the build folder, made by the first
+        # run, with the root as the UNC path \\<server>\share\root. (In the
+        # unit tests' prefix, the wine server that the long completed run
+        # keeps alive would hold the output of the unit test that started
+        # it, and ctest would wait for that test until the run ends.)
+        prefix = os.path.join(os.path.dirname(BIN), "wineprefix-task")
+        self.box.env.update(QZ_WINEPREFIX=prefix, QZ_WINEDEBUG="+eventlog")
         self.wine("cmd", "/c", "exit")
         self.server = "qz%d" % os.getpid()
         unc = os.path.join(prefix, "dosdevices", "unc", self.server)
