@@ -65,7 +65,9 @@ static void set_key(const char* key, const char* value) {
     int length = at ? snprintf(updated, sizeof updated, "%.*s%s=%s%s", (int)(at - text), text, key,
                                value, end ? end : "")
                     : snprintf(updated, sizeof updated, "%s%s=%s\r\n", text, key, value);
-    if (pwrite(fd, updated, (size_t)length, 0) == length) ftruncate(fd, length);
+    if (pwrite(fd, updated, (size_t)length, 0) != length || ftruncate(fd, length) != 0) {
+      perror("ADS.INI");
+    }
   }
   if (fd >= 0) close(fd);
 }
