@@ -1,6 +1,7 @@
 #include "launcher/identity.h"
 
 #include <initializer_list>
+#include <map>
 
 namespace launcher {
 
@@ -29,52 +30,8 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && StartsWithIgnoringCase(a, b);
 }
 
-void DeleteBackups(Context& context, const IdentityFiles& files) {
-  context.os.files.Delete(files.firstBackup);
-  context.os.files.Delete(files.secondBackup);
-  context.os.files.Delete(files.shiftedBackup);
-}
-
 bool HasArchiveAttribute(uint32_t attributes) {
   return attributes == plat::kInvalidAttributes || (attributes & plat::kAttrArchive) != 0;
-}
-
-// Proves that the user may create, modify and delete files in the shared root,
-// and retires the identity so that a new one is made.
-bool RunRightsCheck(Context& context, const IdentityFiles& files) {
-  plat::FileSystem& fs = context.os.files;
-  fs.Copy(files.rightsSource, files.rightsMarker, false);
-  if (!FileExists(context, files.rightsMarker)) {
-    ShowLauncherMessage(context, kRightsMessage, kErrorStyle);
-    return false;
-  }
-  if (FileExists(context, files.identity)) {
-    fs.Copy(files.identity, files.previous, false);
-    fs.Delete(files.identity);
-    if (FileExists(context, files.identity)) {
-      ShowLauncherMessage(context, kRightsMessage, kErrorStyle);
-      return false;
-    }
-    DeleteBackups(context, files);
-  }
-  fs.Delete(kCaclsFile);
-  return true;
-}
-
-// Restores a missing identity file from a backup. The shifted backup, when it
-// exists, is decoded instead and wins over the identity file later.
-void RestoreIdentity(Context& context, const IdentityFiles& files, std::string& backupIdentity) {
-  if (FileExists(context, files.shiftedBackup)) {
-    std::string shifted;
-    if (ReadSmallFile(context, files.shiftedBackup, shifted) == SmallRead::kOk) {
-      for (char& c : shifted) c = static_cast<char>(static_cast<unsigned char>(c) - 1);
-      backupIdentity = shifted;
-    }
-  } else if (FileExists(context, files.firstBackup)) {
-    context.os.files.Copy(files.firstBackup, files.identity, false);
-  } else if (FileExists(context, files.secondBackup)) {
-    context.os.files.Copy(files.secondBackup, files.identity, false);
-  }
 }
 
 // Whether a file is there. A search that fails for another reason than a
@@ -83,12 +40,129 @@ void RestoreIdentity(Context& context, const IdentityFiles& files, std::string& 
 // installation's own.
 enum class Presence { kPresent, kAbsent, kUnknown };
 
+bool LastErrorSaysMissing() {
+  uint32_t error = plat::LastError();
+  return error == plat::kErrorFileNotFound || error == plat::kErrorPathNotFound;
+}
+
 Presence Lookup(Context& context, const std::string& name) {
   plat::FindEntry entry;
   if (context.os.files.FindFirst(name, entry)) return Presence::kPresent;
-  uint32_t error = plat::LastError();
-  bool missing = error == plat::kErrorFileNotFound || error == plat::kErrorPathNotFound;
-  return missing ? Presence::kAbsent : Presence::kUnknown;
+  return LastErrorSaysMissing() ? Presence::kAbsent : Presence::kUnknown;
+}
+
+// What this start has learnt about the identity files that an everyday start
+// finds missing: the previous identity and the three backups. Each is asked
+// once, since every question about a missing name is a round trip to the
+// file server that no client remembers; what the start changes itself is
+// asked afresh.
+class Answers {
+ public:
+  explicit Answers(Context& context) : context_(context) {}
+
+  // Whether `name` is there, asked only when this start does not know yet.
+  // An answer that proves nothing is not kept, so the next use asks again.
+  Presence Ask(const std::string& name) {
+    auto known = answers_.find(name);
+    if (known != answers_.end()) return known->second;
+    Presence presence = Lookup(context_, name);
+    if (presence != Presence::kUnknown) answers_[name] = presence;
+    return presence;
+  }
+
+  bool Present(const std::string& name) { return Ask(name) == Presence::kPresent; }
+
+  // True when an answer of this start says that `name` is missing; asks nothing.
+  bool KnownAbsent(const std::string& name) const {
+    auto known = answers_.find(name);
+    return known != answers_.end() && known->second == Presence::kAbsent;
+  }
+
+  // After this start copied onto `name`, or deleted it (`gone`).
+  void Changed(const std::string& name, bool gone = false) {
+    if (gone) {
+      answers_[name] = Presence::kAbsent;
+    } else {
+      answers_.erase(name);
+    }
+  }
+
+  // Drops every answer, so that a decision rests on questions asked now.
+  void Forget() { answers_.clear(); }
+
+ private:
+  Context& context_;
+  std::map<std::string, Presence> answers_;
+};
+
+// Deletes the three backups; a delete that would fail on a backup known to be
+// missing is not made.
+void DeleteBackups(Context& context, const IdentityFiles& files, Answers& answers) {
+  for (const std::string* backup : {&files.firstBackup, &files.secondBackup, &files.shiftedBackup}) {
+    if (answers.KnownAbsent(*backup)) continue;
+    bool gone = context.os.files.Delete(*backup) || LastErrorSaysMissing();
+    answers.Changed(*backup, gone);
+  }
+}
+
+// Sets the identity files to normal attributes so that they can be replaced
+// and deleted; failures are ignored, so the files known to be missing are
+// passed over. The identity file is nearly always there and is not asked about.
+void ClearIdentityAttributes(Context& context, const IdentityFiles& files, Answers& answers) {
+  plat::FileSystem& fs = context.os.files;
+  fs.SetAttributes(files.identity, plat::kAttrNormal);
+  for (const std::string* name :
+       {&files.previous, &files.firstBackup, &files.secondBackup, &files.shiftedBackup}) {
+    if (answers.Ask(*name) != Presence::kAbsent) fs.SetAttributes(*name, plat::kAttrNormal);
+  }
+}
+
+// The rights check is due when the marker is missing or has the archive
+// attribute; the search that finds it gives its attributes as well.
+bool RightsCheckDue(Context& context, const IdentityFiles& files) {
+  plat::FindEntry marker;
+  if (!context.os.files.FindFirst(files.rightsMarker, marker)) return true;
+  return HasArchiveAttribute(marker.attributes);
+}
+
+// Proves that the user may create, modify and delete files in the shared root,
+// and retires the identity so that a new one is made.
+bool RunRightsCheck(Context& context, const IdentityFiles& files, Answers& answers) {
+  plat::FileSystem& fs = context.os.files;
+  fs.Copy(files.rightsSource, files.rightsMarker, false);
+  if (!FileExists(context, files.rightsMarker)) {
+    ShowLauncherMessage(context, kRightsMessage, kErrorStyle);
+    return false;
+  }
+  if (FileExists(context, files.identity)) {
+    fs.Copy(files.identity, files.previous, false);
+    answers.Changed(files.previous);
+    fs.Delete(files.identity);
+    if (FileExists(context, files.identity)) {
+      ShowLauncherMessage(context, kRightsMessage, kErrorStyle);
+      return false;
+    }
+    DeleteBackups(context, files, answers);
+  }
+  fs.Delete(kCaclsFile);
+  return true;
+}
+
+// Restores a missing identity file from a backup. The shifted backup, when it
+// exists, is decoded instead and wins over the identity file later.
+void RestoreIdentity(Context& context, const IdentityFiles& files, Answers& answers,
+                     std::string& backupIdentity) {
+  if (answers.Present(files.shiftedBackup)) {
+    std::string shifted;
+    if (ReadSmallFile(context, files.shiftedBackup, shifted) == SmallRead::kOk) {
+      for (char& c : shifted) c = static_cast<char>(static_cast<unsigned char>(c) - 1);
+      backupIdentity = shifted;
+    }
+  } else if (answers.Present(files.firstBackup)) {
+    context.os.files.Copy(files.firstBackup, files.identity, false);
+  } else if (answers.Present(files.secondBackup)) {
+    context.os.files.Copy(files.secondBackup, files.identity, false);
+  }
 }
 
 bool ReadIdentity(Context& context, const IdentityFiles& files, const std::string& backupIdentity,
@@ -114,12 +188,13 @@ bool ReadIdentity(Context& context, const IdentityFiles& files, const std::strin
   return true;
 }
 
-bool CreateIdentity(Context& context, const IdentityFiles& files, std::string& identity) {
+bool CreateIdentity(Context& context, const IdentityFiles& files, Answers& answers,
+                    std::string& identity) {
   plat::CalendarTime utc = context.os.clock.UtcNow();
   uint32_t memory = context.os.system.AvailablePhysicalMemory();
   uint32_t seed = context.os.clock.TickCount();
   std::string datePart = Format("%04d%02d%02d", utc.year, utc.month, utc.day);
-  if (FileExists(context, files.previous)) {
+  if (answers.Present(files.previous)) {
     std::string previous;
     switch (ReadSmallFile(context, files.previous, previous)) {
       case SmallRead::kOpenFailed:
@@ -144,7 +219,7 @@ bool CreateIdentity(Context& context, const IdentityFiles& files, std::string& i
     if (written == SmallWrite::kNotWritten) context.os.files.Delete(files.identity);
     return false;
   }
-  DeleteBackups(context, files);
+  DeleteBackups(context, files, answers);
   return true;
 }
 
@@ -159,7 +234,8 @@ void CreateFolderPath(Context& context, const std::string& folder) {
 // Brings the user's local settings into a newly prepared default sub-folder:
 // from the old single-folder layout, or else from the previous identity's
 // sub-folder. Every failure here is silent.
-void CarrySettingsOver(Context& context, const IdentityFiles& files, const std::string& folder) {
+void CarrySettingsOver(Context& context, const IdentityFiles& files, Answers& answers,
+                       const std::string& folder) {
   plat::FileSystem& fs = context.os.files;
   std::string settings = folder + kSettingsFile;
   if (FileExists(context, settings) || !StartsWithIgnoringCase(folder, kDefaultBase)) return;
@@ -173,7 +249,10 @@ void CarrySettingsOver(Context& context, const IdentityFiles& files, const std::
     return;
   }
   std::string previous;
-  if (ReadSmallFile(context, files.previous, previous) != SmallRead::kOk) return;
+  if (answers.KnownAbsent(files.previous) ||
+      ReadSmallFile(context, files.previous, previous) != SmallRead::kOk) {
+    return;
+  }
   if (!IsUsableIdentity(previous)) return;
   std::string previousSettings = std::string(kDefaultBase) + "\\" + previous + "\\" + kSettingsFile;
   if (previousSettings.size() <= kPathCapacity && FileExists(context, previousSettings)) {
@@ -181,7 +260,8 @@ void CarrySettingsOver(Context& context, const IdentityFiles& files, const std::
   }
 }
 
-bool PrepareFolderContents(Context& context, const IdentityFiles& files, const std::string& folder) {
+bool PrepareFolderContents(Context& context, const IdentityFiles& files, Answers& answers,
+                           const std::string& folder) {
   std::string localIdentity;
   if (!LocalName(context, folder, files.identity.c_str(), localIdentity)) return false;
   if (FileExists(context, localIdentity)) return true;
@@ -191,7 +271,7 @@ bool PrepareFolderContents(Context& context, const IdentityFiles& files, const s
     ReportError(context, "creating local folder");
     return false;
   }
-  CarrySettingsOver(context, files, folder);
+  CarrySettingsOver(context, files, answers, folder);
   return true;
 }
 
@@ -250,29 +330,35 @@ bool PrepareLocalFolder(Context& context, std::string& localFolder) {
     return false;
   }
   IdentityFiles files = AssembleIdentityFiles();
-  plat::FileSystem& fs = context.os.files;
-  for (const std::string* name : {&files.identity, &files.previous, &files.firstBackup,
-                                  &files.secondBackup, &files.shiftedBackup}) {
-    fs.SetAttributes(*name, plat::kAttrNormal);
-  }
+  Answers answers(context);
+  ClearIdentityAttributes(context, files, answers);
 
   std::string backupIdentity;
-  bool rightsCheck = !FileExists(context, files.rightsMarker) ||
-                     HasArchiveAttribute(fs.GetAttributes(files.rightsMarker));
+  bool rightsCheck = RightsCheckDue(context, files);
   if (rightsCheck) {
-    if (!RunRightsCheck(context, files)) return false;
+    if (!RunRightsCheck(context, files, answers)) return false;
   } else {
-    RestoreIdentity(context, files, backupIdentity);
+    RestoreIdentity(context, files, answers, backupIdentity);
   }
 
+  Presence found = Lookup(context, files.identity);
+  if (found == Presence::kAbsent && !rightsCheck) {
+    // A new identity replaces the installation's own and deletes the
+    // backups: the restore is made again from questions asked now, in case
+    // a backup appeared since the answers it used.
+    answers.Forget();
+    backupIdentity.clear();
+    RestoreIdentity(context, files, answers, backupIdentity);
+    found = Lookup(context, files.identity);
+  }
   std::string identity;
   bool settled = false;
-  switch (Lookup(context, files.identity)) {
+  switch (found) {
     case Presence::kPresent:
       settled = ReadIdentity(context, files, backupIdentity, identity);
       break;
     case Presence::kAbsent:
-      settled = CreateIdentity(context, files, identity);
+      settled = CreateIdentity(context, files, answers, identity);
       break;
     case Presence::kUnknown:
       ReportError(context, "opening id file");
@@ -295,7 +381,8 @@ bool PrepareLocalFolder(Context& context, std::string& localFolder) {
     }
     localFolder = extended;
   }
-  return PrepareFolderContents(context, files, localFolder) && ClearRightsMarker(context, files);
+  return PrepareFolderContents(context, files, answers, localFolder) &&
+         ClearRightsMarker(context, files);
 }
 
 }  // namespace launcher

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "launcher/start.h"
+#include "launcher/support.h"
 
 namespace launcher {
 

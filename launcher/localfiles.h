@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "launcher/start.h"
+#include "launcher/support.h"
 
 namespace launcher {
 

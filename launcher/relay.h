@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "launcher/start.h"
+#include "launcher/support.h"
 
 namespace launcher {
 

@@ -199,7 +199,7 @@ Opened OpenHost(const std::string& host, uint32_t access, uint32_t share, Dispos
   }
   if (!AcquireShareMode(fd, access, share)) return {};
   // A running program's image or library may not be written, as on Windows.
-  if (writes && MappedByAnyProcess(facts.st_dev, facts.st_ino)) {
+  if (writes && ImageInUse(fd, facts.st_dev, facts.st_ino)) {
     Fail(kErrorSharingViolation);
     return {};
   }
@@ -410,7 +410,7 @@ class PosixFileSystem : public FileSystem {
       Fail(kErrorSharingViolation);
     } else if (StoredBits(ReadStoredAttributes(host)) & kAttrReadOnly) {
       Fail(kErrorAccessDenied);
-    } else if (MappedByAnyProcess(facts.st_dev, facts.st_ino)) {
+    } else if (ImageInUse(fd, facts.st_dev, facts.st_ino)) {
       Fail(kErrorAccessDenied);  // Windows refuses to delete a loaded image
     } else {
       deleted = unlink(host.c_str()) == 0 || FailErrno(errno, host);

@@ -135,8 +135,8 @@ bool ReadProcFile(const char* path, std::string& text) {
   return true;
 }
 
-}  // namespace
-
+// True when a running process has the file mapped: any line of
+// /proc/<pid>/maps with its device and inode.
 bool MappedByAnyProcess(uint64_t device, uint64_t inode) {
   DIR* proc = opendir("/proc");
   if (!proc) return false;
@@ -153,6 +153,27 @@ bool MappedByAnyProcess(uint64_t device, uint64_t inode) {
   }
   closedir(proc);
   return mapped;
+}
+
+// True when the file begins as a PE or ELF image does; a file that cannot be
+// read may be one.
+bool MayBeImage(int fd) {
+  if (fd < 0) return true;
+  unsigned char start[4] = {};
+  ssize_t got;
+  do {
+    got = pread(fd, start, sizeof start, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return true;
+  bool pe = got >= 2 && start[0] == 'M' && start[1] == 'Z';
+  bool elf = got == 4 && std::memcmp(start, "\x7F" "ELF", 4) == 0;
+  return pe || elf;
+}
+
+}  // namespace
+
+bool ImageInUse(int fd, uint64_t device, uint64_t inode) {
+  return MayBeImage(fd) && MappedByAnyProcess(device, inode);
 }
 
 }  // namespace plat::posix

@@ -39,8 +39,13 @@ bool AcquireShareMode(int fd, uint32_t access, uint32_t share);
 // Call it with the gate held.
 bool DeletionDenied(int fd);
 
-// True when a running process has the file mapped (a loaded program or
-// library): any line of /proc/<pid>/maps with its device and inode.
-bool MappedByAnyProcess(uint64_t device, uint64_t inode);
+// True when the file is a program or library image that a running process
+// has loaded, which Windows refuses to write or delete. Only a file that
+// begins with an image's signature (a PE image's "MZ", an ELF object's 0x7F
+// "ELF") can be one, so `fd`, the file open for reading, decides any other
+// file with one small read; an image is looked for in every process's
+// /proc/<pid>/maps by its device and inode. With `fd` -1 (a file that cannot
+// be read) every file is looked for.
+bool ImageInUse(int fd, uint64_t device, uint64_t inode);
 
 }  // namespace plat::posix

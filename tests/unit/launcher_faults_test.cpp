@@ -7,6 +7,7 @@
 // launcher may.
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
@@ -373,6 +374,49 @@ TEST_F(LauncherFaultsTest, FailedRewriteFromTheShiftedBackupKeepsTheOldIdentity)
   Reset();
   Start(test.platform.files, "");
   EXPECT_EQ(support::ReadBytes(files.identity), kBackupIdentity);
+}
+
+// An ordinary start asks about each identity file that is missing once, and
+// neither resets, opens nor deletes it: each question is a round trip to the
+// file server.
+TEST_F(LauncherFaultsTest, OrdinaryStartAsksAboutEachMissingIdentityFileOnce) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  Scenario ordinary{"ordinary start", true, ""};
+  FreshRoot(ordinary);
+  FirstStart(ordinary);
+  Reset();
+  support::FaultyFiles watched(test.platform.files);
+  std::map<std::string, std::vector<Kind>> calls;
+  watched.beforeCall = [&](const FileCall& call) { calls[call.path].push_back(call.kind); };
+  Start(watched, "");
+  ASSERT_EQ(shell.started.size(), 1u);
+  for (const std::string& missing :
+       {files.previous, files.firstBackup, files.secondBackup, files.shiftedBackup}) {
+    EXPECT_EQ(calls[missing], std::vector<Kind>{Kind::kFindFirst}) << missing;
+  }
+}
+
+// What the start learnt early does not decide alone: a backup put back after
+// the start asked for it, before it would restore, is still restored rather
+// than replaced by a new identity.
+TEST_F(LauncherFaultsTest, BackupThatAppearsDuringTheStartIsRestoredNotReplaced) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  Scenario ordinary{"ordinary start", true, ""};
+  FreshRoot(ordinary);
+  FirstStart(ordinary);
+  std::filesystem::remove(support::HostPath(files.identity));
+  Reset();
+  support::FaultyFiles watched(test.platform.files);
+  watched.beforeCall = [&](const FileCall& call) {
+    if (call.kind == Kind::kFindFirst && call.path == files.rightsMarker) {
+      support::WriteBytes(files.firstBackup, kBackupIdentity);
+    }
+  };
+  Start(watched, "");
+  ASSERT_EQ(shell.started.size(), 1u);
+  EXPECT_NE(shell.started[0].find(kBackupIdentity), std::string::npos) << shell.started[0];
+  EXPECT_EQ(support::ReadBytes(files.identity), kBackupIdentity);
+  EXPECT_TRUE(support::Exists(files.firstBackup));
 }
 
 // The relay requests delete or rewrite their own request file and nothing else.
