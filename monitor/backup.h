@@ -37,6 +37,7 @@ struct WalkRecord {
   uint32_t failed = 0;          // the attribute calls that failed
   std::string firstFailure;     // the path of the first of them
   uint32_t firstFailureError = 0;  // and its Windows error number
+  std::string firstDenied;      // the first file the run's account may not change
 };
 WalkRecord& LastWalks();
 
