@@ -285,6 +285,19 @@ TEST_F(FilesTest, CopyKeepsTimeModeAndAttributesAndAddsArchive) {
   EXPECT_EQ(plat::LastError(), plat::kErrorPathNotFound);
 }
 
+#ifndef _WIN32
+// A copy that fails part-way (a full disk, a quota) leaves no half-written
+// file, which a reader would take for the whole.
+TEST_F(FilesTest, CopyThatFailsPartWayLeavesNoTarget) {
+  support::WriteBytes(Path("BIG.DAT"), std::string(1 << 20, 'b'));
+  {
+    support::FileSizeLimit limit(4096);
+    EXPECT_FALSE(Files().Copy(Path("BIG.DAT"), Path("COPY.DAT"), false));
+  }
+  EXPECT_FALSE(support::Exists(Path("COPY.DAT")));
+}
+#endif
+
 TEST_F(FilesTest, CopyOverwritesInPlaceAndNeverOntoItself) {
   support::WriteBytes(Path("new"), "new content");
   support::WriteBytes(Path("old"), "old content that is longer");
