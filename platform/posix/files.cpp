@@ -369,6 +369,25 @@ class OneEntrySearch : public DirectorySearch {
   bool Next(FindEntry&) override { return Fail(kErrorNoMoreFiles); }
 };
 
+// Opens the name in its folder with `flags`, following a link there only
+// while its target stays inside the current folder. -1 with errno set
+// otherwise, EACCES for a link that leads out.
+int OpenFollowingInside(const WriteTarget& target, int flags) {
+  int fd = openat(target.folder(), target.name(), flags | O_NOFOLLOW);
+  struct stat facts;
+  bool link = fd < 0 ? errno == ELOOP  // the open of a link itself (O_PATH) gives the link
+                     : (flags & O_PATH) && fstat(fd, &facts) == 0 && S_ISLNK(facts.st_mode);
+  if (!link) return fd;
+  if (fd >= 0) close(fd);
+  fd = openat(target.folder(), target.name(), flags);
+  if (fd >= 0 && OutsideCurrentFolder(fd)) {
+    close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  return fd;
+}
+
 // Opens a file only to test its share locks; -1 where it cannot be opened.
 int OpenForShareTest(const WriteTarget& target) {
   return openat(target.folder(), target.name(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -396,23 +415,19 @@ class PosixFileSystem : public FileSystem {
 
   // A link's attributes are its target's, as a listing reports them: the
   // change goes to the target, but only while it stays inside the current
-  // folder (5 otherwise).
+  // folder (5 otherwise). The file is opened for reading, so that the
+  // attribute calls take its descriptor; one that may not be read is
+  // reached through its descriptor's path.
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     std::string host;
     WriteTarget target;
     if (!TranslatePath(path, host) || !target.Resolve(host)) return false;
-    int fd = openat(target.folder(), target.name(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    struct stat facts;
-    if (fd >= 0 && fstat(fd, &facts) == 0 && S_ISLNK(facts.st_mode)) {
-      close(fd);
-      fd = openat(target.folder(), target.name(), O_PATH | O_CLOEXEC);
-      if (fd >= 0 && OutsideCurrentFolder(fd)) {
-        close(fd);
-        return Fail(kErrorAccessDenied);
-      }
-    }
+    int fd = OpenFollowingInside(target, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    bool readable = fd >= 0;
+    if (!readable && errno == EACCES) fd = OpenFollowingInside(target, O_PATH | O_CLOEXEC);
     if (fd < 0) return FailErrno(errno, host);
-    bool written = WriteStoredAttributes(DescriptorPath(fd), attributes);
+    bool written = readable ? WriteStoredAttributes(fd, attributes)
+                            : WriteStoredAttributes(DescriptorPath(fd), attributes);
     close(fd);
     return written;
   }

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +20,11 @@ namespace {
 
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
+// The last error of a folder on the way that cannot be opened.
+bool FailFolder(int error) {
+  return Fail(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound : WindowsError(error));
+}
+
 // Opens `part` of the folder `at` as a folder, without following a link.
 int OpenFolderPart(int at, const std::string& part) {
   int fd = openat(at, part.c_str(), kFolderFlags | O_NOFOLLOW);
@@ -27,7 +34,26 @@ int OpenFolderPart(int at, const std::string& part) {
   if (fstatat(at, part.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(facts.st_mode)) {
     Fail(kErrorAccessDenied);
   } else {
-    Fail(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound : WindowsError(error));
+    FailFolder(error);
+  }
+  return -1;
+}
+
+// Opens the relative folder path `folder` from the current folder in one
+// step, the kernel refusing every link on the way (ELOOP); -2 where the
+// kernel or a system-call filter has no such call, so that the caller goes
+// part by part.
+int OpenFolderWithoutLinks(const std::string& folder) {
+  open_how how = {};
+  how.flags = kFolderFlags;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  int fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how));
+  if (fd >= 0) return fd;
+  if (errno == ENOSYS || errno == EPERM || errno == E2BIG) return -2;
+  if (errno == ELOOP) {
+    Fail(kErrorAccessDenied);
+  } else {
+    FailFolder(errno);
   }
   return -1;
 }
@@ -58,9 +84,11 @@ bool WriteTarget::Resolve(const std::string& host) {
   if (folder.empty()) return true;
   if (folder[0] == '/') {
     folder_ = open(folder.c_str(), kFolderFlags);
-    if (folder_ >= 0) return true;
-    return Fail(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : WindowsError(errno));
+    return folder_ >= 0 || FailFolder(errno);
   }
+  folder_ = OpenFolderWithoutLinks(folder);
+  if (folder_ != -2) return folder_ >= 0;
+  folder_ = AT_FDCWD;
   for (size_t start = 0; start < folder.size();) {
     size_t next = folder.find('/', start);
     std::string part = folder.substr(start, next - start);

@@ -58,7 +58,7 @@ uint32_t Shell::ShellStartKept(uint32_t owner, const std::string& verb, const st
   started.reset();
   SHELLEXECUTEINFOA request = {};
   request.cbSize = sizeof request;
-  request.fMask = SEE_MASK_NOCLOSEPROCESS;
+  request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;  // as ShellExecute asks
   request.hwnd = ToHandle<HWND>(owner);
   request.lpVerb = verb.c_str();
   request.lpFile = program.c_str();
