@@ -22,6 +22,20 @@ JOB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "backup_job.py")
 COMPLETED = re.compile(r"\r\nCOMPLETED ON \d\d/\d\d/\d\d @ \d\d:\d\d:\d\d\x1a")
 
 
+def run_to_the_job(mode):
+    """The run log's events of a run up to its backup job's start."""
+    marking = [r"Marking: .*"] if mode == "FULL" else []
+    return [r"Backup run started in .*", r"Mode %s, .*" % mode, r"Lock-down request started: .*",
+            r"Lock-down in force after \d+ s"] + marking + [r"Backup job started: .*"]
+
+
+def job_ended(code, flagged):
+    """The job's end in the run log, after at most one scan's line; its seconds are a group."""
+    return (r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
+            r"Backup job ended with exit code %d after (\d+) s, first flagged file %s"
+            % (code, flagged))
+
+
 class MonitorCase(unittest.TestCase):
     def setUp(self):
         self.box = Sandbox(BIN)
@@ -145,13 +159,8 @@ class BackupTimeoutTest(MonitorCase):
         self.assertIn("DATA/ORDERS.DBF", self.backed_up())
         left = re.escape("DATA\\INDEX\\ORDERS.CDX")
         self.expect_log(
-            r"Backup run started in .*",
-            r"Mode PARTIAL, .*",
-            r"Lock-down request started: .*",
-            r"Lock-down in force after \d+ s",
-            r"Backup job started: .*",
-            r"(?:Backup running for \d s, first flagged file \S.*\n)?"
-            r"Backup job ended with exit code 0 after \d s, first flagged file " + left,
+            *run_to_the_job("PARTIAL"),
+            job_ended(0, left),
             r"(?:Backup running for \d+ s, first flagged file \S.*\n)*"
             r"Backup timed out after 6\d s, first flagged file " + left,
             r"Run failed: TIMEOUT WAITING FOR BACKUP TO COMPLETE")
@@ -164,14 +173,8 @@ class JobFailureTest(MonitorCase):
         self.expect_failure("BACKUP JOB FAILED WITH EXIT CODE 3")
         self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
         log = self.expect_log(
-            r"Backup run started in .*",
-            r"Mode FULL, .*",
-            r"Lock-down request started: .*",
-            r"Lock-down in force after \d+ s",
-            r"Marking: .*",
-            r"Backup job started: .*",
-            r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
-            r"Backup job ended with exit code 3 after (\d+) s, first flagged file \S.*",
+            *run_to_the_job("FULL"),
+            job_ended(3, r"\S.*"),
             r"Run failed: BACKUP JOB FAILED WITH EXIT CODE 3")
         self.assertLess(int(log.group(1)), 60)  # the job's end ended the minute's pause
 
@@ -196,13 +199,8 @@ class StoppedRunTest(MonitorCase):
         self.expect_failure("BACKUP RUN STOPPED BY SIGTERM")
         self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
         self.expect_log(
-            r"Backup run started in .*",
-            r"Mode PARTIAL, .*",
-            r"Lock-down request started: .*",
-            r"Lock-down in force after \d+ s",
-            r"Backup job started: .*",
-            r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
-            r"Backup job ended with exit code 0 after \d+ s, first flagged file DATA\\ORDERS\.DBF",
+            *run_to_the_job("PARTIAL"),
+            job_ended(0, re.escape("DATA\\ORDERS.DBF")),
             r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
             r"Run failed: BACKUP RUN STOPPED BY SIGTERM")
 
