@@ -8,6 +8,7 @@ launcher, the stand-in application and the tests' backup job.
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -19,6 +20,20 @@ from qzsandbox import Sandbox
 BIN = None
 JOB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "backup_job.py")
 COMPLETED = re.compile(r"\r\nCOMPLETED ON \d\d/\d\d/\d\d @ \d\d:\d\d:\d\d\x1a")
+
+
+def run_to_the_job(mode):
+    """The run log's events of a run up to its backup job's start."""
+    marking = [r"Marking: .*"] if mode == "FULL" else []
+    return [r"Backup run started in .*", r"Mode %s, .*" % mode, r"Lock-down request started: .*",
+            r"Lock-down in force after \d+ s"] + marking + [r"Backup job started: .*"]
+
+
+def job_ended(code, flagged):
+    """The job's end in the run log, after at most one scan's line; its seconds are a group."""
+    return (r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
+            r"Backup job ended with exit code %d after (\d+) s, first flagged file %s"
+            % (code, flagged))
 
 
 class MonitorCase(unittest.TestCase):
@@ -83,7 +98,7 @@ class FullRunTest(MonitorCase):
     def test_full_run_takes_every_file(self):
         started = time.monotonic()
         self.monitor(JOB, "FULL", "5", "ACME", "NIGHT", "1")
-        self.assertGreaterEqual(time.monotonic() - started, 90)  # a scan pause and the settle time
+        self.assertGreaterEqual(time.monotonic() - started, 30)  # the settle time
         self.expect_completed()
         records = self.box.start_records()
         self.assertRegex(records[0][1], r"^QZWINIT C:\\_\$MERIXA\\[^ ]+\\ ACME,NIGHT,LOCKDOWN,1$")
@@ -106,14 +121,16 @@ class FullRunTest(MonitorCase):
             r"Lock-down in force after (\d+) s",
             r"Marking: (\d+) files marked, (\d+) already flagged, 0 failed, \d+ s",
             r"Backup job started: %s \(result \d+\)" % job,
+            # The job's end ends the minute's pause; its line comes when the scan finds it.
             r"(?:Backup running for \d+ s, first flagged file \S.*\n)*"
+            r"Backup job ended with exit code 0 after \d+ s, no file flagged",
             r"Backup done after (\d+) s: no file carries the archive attribute",
             r"Run completed")
         self.assertLessEqual(int(log.group(1)), 30)
         # Every visible file was marked or flagged: those of the end but the two status
         # files made after the marking, and LOCKDOWN.SYS, erased at the end.
         self.assertEqual(int(log.group(2)) + int(log.group(3)), len(self.visible_files()) - 2 + 1)
-        self.assertGreaterEqual(int(log.group(4)), 60)
+        self.assertLess(int(log.group(4)), 60)  # the job's end ended the minute's pause
 
 
 class PartialRunTest(MonitorCase):
@@ -142,14 +159,50 @@ class BackupTimeoutTest(MonitorCase):
         self.assertIn("DATA/ORDERS.DBF", self.backed_up())
         left = re.escape("DATA\\INDEX\\ORDERS.CDX")
         self.expect_log(
-            r"Backup run started in .*",
-            r"Mode PARTIAL, .*",
-            r"Lock-down request started: .*",
-            r"Lock-down in force after \d+ s",
-            r"Backup job started: .*",
-            r"Backup running for \d s, first flagged file \S.*",
+            *run_to_the_job("PARTIAL"),
+            job_ended(0, left),
+            r"(?:Backup running for \d+ s, first flagged file \S.*\n)*"
             r"Backup timed out after 6\d s, first flagged file " + left,
             r"Run failed: TIMEOUT WAITING FOR BACKUP TO COMPLETE")
+
+
+class JobFailureTest(MonitorCase):
+    def test_job_that_fails_at_once_ends_the_run_within_one_poll(self):
+        self.box.env["QZ_BACKUP_EXIT"] = "3"
+        self.monitor(JOB, "FULL", "5", "ACME", "NIGHT", "1")
+        self.expect_failure("BACKUP JOB FAILED WITH EXIT CODE 3")
+        self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        log = self.expect_log(
+            *run_to_the_job("FULL"),
+            job_ended(3, r"\S.*"),
+            r"Run failed: BACKUP JOB FAILED WITH EXIT CODE 3")
+        self.assertLess(int(log.group(1)), 60)  # the job's end ended the minute's pause
+
+
+class StoppedRunTest(MonitorCase):
+    def test_sigterm_in_the_backup_wait_releases_the_lock_down(self):
+        qzsandbox.write_attributes(self.box.path("DATA", "ORDERS.DBF"), qzsandbox.ARCHIVE)
+        self.box.env["QZ_BACKUP_LEAVE"] = "DATA/ORDERS.DBF"  # the wait goes on after the job
+        monitor = subprocess.Popen([self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), JOB,
+                                    "PARTIAL", "5", "ACME", "NIGHT", "1"], cwd=self.box.root,
+                                   env=self.box.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(monitor.wait)
+        self.addCleanup(monitor.kill)
+        log = self.box.path("UTILS", "QZBACKUP", "QZBACKUP.LOG")
+        self.assertTrue(qzsandbox.wait_for(lambda: os.path.exists(log) and any(
+            line.startswith("Backup job ended") for line in self.box.run_log() or []), 120))
+        self.assertTrue(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        monitor.send_signal(signal.SIGTERM)
+        # The stop ends the minute's pause at once.
+        self.assertEqual(monitor.wait(timeout=10), 128 + signal.SIGTERM)
+        self.expect_failure("BACKUP RUN STOPPED BY SIGTERM")
+        self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        self.expect_log(
+            *run_to_the_job("PARTIAL"),
+            job_ended(0, re.escape("DATA\\ORDERS.DBF")),
+            r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
+            r"Run failed: BACKUP RUN STOPPED BY SIGTERM")
 
 
 class FileServerRunTest(MonitorCase):
@@ -208,9 +261,7 @@ class InterruptedRunTest(MonitorCase):
         killed = subprocess.Popen([self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), JOB, "FULL",
                                    "5", "ACME", "NIGHT", "1"], cwd=self.box.root, env=self.box.env,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 60
-        while not os.path.exists(self.box.path("LOCKDOWN.SYS")) and time.monotonic() < deadline:
-            time.sleep(0.05)
+        self.assertTrue(qzsandbox.wait_for(lambda: os.path.exists(self.box.path("LOCKDOWN.SYS"))))
         killed.kill()
         killed.wait()
         started = self.box.read("UTILS", "QZBACKUP", "QZBACKUP.LOG")[:17].decode()

@@ -140,6 +140,19 @@ class MonitorUnderWineTest(WineCase):
         for text, wanted in zip(texts, expected):
             self.assertRegex(text, "^" + re.escape(wanted).replace("\\#", r"\d+") + "$")
 
+    def test_backup_job_that_fails_ends_the_run_at_once(self):
+        shutil.copy(os.path.join(BIN, "purchase_standin.exe"), self.box.path("QZSTART.EXE"))
+        # Without arguments the tool ends at once with exit code 2, leaving
+        # every file flagged.
+        shutil.copy(os.path.join(BIN, "exit_with.exe"), self.box.path("JOB.EXE"))
+        started = time.monotonic()
+        self.monitor("JOB.EXE", "PARTIAL", "5", "ACME", "NIGHT", "1")
+        self.expect_failure("BACKUP JOB FAILED WITH EXIT CODE 2")
+        self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        self.assertLess(time.monotonic() - started, 60)  # the job's end ended the minute's pause
+        self.assertRegex(self.box.run_log()[-2],
+                         r"^Backup job ended with exit code 2 after \d+ s, first flagged file \S")
+
     def test_lock_down_and_backup_wait(self):
         self.skipTest("wine never clears the archive attribute: the launcher cannot prepare a "
                       "local folder to answer the lock-down, and no backup wait could end")

@@ -9,7 +9,10 @@
 // runs the real programs.
 #pragma once
 
+#include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +22,23 @@
 
 namespace monitor_test {
 
-// Records every program start and answers with a chosen launch result.
+// A started program that has already ended, with a chosen exit code.
+class EndedProgram : public plat::Process {
+ public:
+  explicit EndedProgram(uint32_t exitCode) : exitCode_(exitCode) {}
+  bool Ended(uint32_t& exitCode) override {
+    exitCode = exitCode_;
+    return true;
+  }
+  bool Wait(uint32_t) override { return true; }
+
+ private:
+  uint32_t exitCode_;
+};
+
+// Records every program start and answers with a chosen launch result; a
+// kept start hands back a program that has ended with `jobExitCode`, when
+// it is set. A stop request comes when a test sets `stop`.
 class ScriptedProcesses : public plat::Processes {
  public:
   uint32_t ShellStart(uint32_t, const std::string&, const std::string&, const std::string&,
@@ -34,11 +53,21 @@ class ScriptedProcesses : public plat::Processes {
     if (onStart) onStart(commandLine);
     return result;
   }
+  uint32_t CommandStartKept(const std::string& commandLine, int show,
+                            std::shared_ptr<plat::Process>& kept) override {
+    uint32_t result = CommandStart(commandLine, show);
+    kept.reset();
+    if (jobExitCode) kept = std::make_shared<EndedProgram>(*jobExitCode);
+    return result;
+  }
+  plat::StopRequest StopRequested() override { return stop; }
 
   std::vector<std::string> started;
   std::vector<int> shows;
   std::vector<uint32_t> results;                          // one per start; 33 when none is left
   std::function<void(const std::string&)> onStart;        // the started program's part
+  std::optional<uint32_t> jobExitCode;
+  plat::StopRequest stop;
 };
 
 
@@ -60,6 +89,19 @@ class MonitorTest : public support::TempFolderTest {
     support::MakeFolders("UTILS\\QZTSTDIR");
     support::MakeFolders("UTILS\\QZBACKUP");
     support::WriteBytes("UTILS\\QZTSTDIR\\QZTSTDIR.CHK", "");
+  }
+
+  // Makes the folder SHARE (emptied) the current folder, beside the folder
+  // OUTSIDE (emptied too): what a link leads to there lies outside the
+  // shared root. Gives OUTSIDE's host path.
+  std::filesystem::path ShareBesideOutside() {
+    std::filesystem::current_path(HostRoot());
+    for (const char* folder : {"SHARE", "OUTSIDE"}) {
+      std::filesystem::remove_all(HostRoot() / folder);
+      std::filesystem::create_directory(HostRoot() / folder);
+    }
+    std::filesystem::current_path(HostRoot() / "SHARE");
+    return HostRoot() / "OUTSIDE";
   }
 
   // Runs QZBACKUP with the words after its name; gives the exit code.

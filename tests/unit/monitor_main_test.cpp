@@ -1,5 +1,7 @@
 // The monitor's main sequence, as whole in-process runs on real files with
 // a simulated clock.
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -48,6 +50,16 @@ class MainTest : public MonitorTest {
                            "Sub-System: 2013 - TERM\r\nO/S code: " + osCode + "\r\n"
                            "Operation: UTILS\\\\QZBACKUP\\\\" + namePattern + "\x1A")))
         << report;
+  }
+
+  // How many lines of the run log hold `text` after their date and time.
+  int LogLines(const std::string& text) {
+    std::string log = support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.LOG");
+    int count = 0;
+    for (size_t at = log.find(" " + text); at != std::string::npos; at = log.find(" " + text, at + 1)) {
+      ++count;
+    }
+    return count;
   }
 
   // Runs MAIN with parameters that no command line can give (words with blanks).
@@ -294,6 +306,118 @@ TEST_F(MainTest, BackupThatNeverEndsTimesOutAfterItsLimit) {
   EXPECT_EQ(test.clock.sleeps, Pauses(2, 60000));  // 90000 ms: timed out at the check after 120000
   EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
 }
+
+// A job that failed has left what it did not take flagged: the run fails at
+// once. One that ended well may have handed the work on, and is waited for.
+TEST_F(MainTest, BackupJobThatFailsEndsTheRunAtOnce) {
+  ApplicationLocksDown();
+  processes.jobExitCode = 3;
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT"), 0);
+  ExpectFailure("BACKUP JOB FAILED WITH EXIT CODE 3");
+  EXPECT_TRUE(test.clock.sleeps.empty());
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+  EXPECT_EQ(LogLines("Backup job ended with exit code 3 after 0 s, first flagged file "), 1);
+
+  processes.jobExitCode = 0;
+  EXPECT_EQ(Run("BACKUP.EXE FULL 1.5 ACME NIGHT"), 0);
+  ExpectFailure("TIMEOUT WAITING FOR BACKUP TO COMPLETE");
+  EXPECT_EQ(test.clock.sleeps, Pauses(2, 60000));
+  EXPECT_EQ(LogLines("Backup job ended with exit code 0 after 0 s, first flagged file "), 1);
+
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  processes.jobExitCode = 1;  // robocopy's "files copied": nothing left flagged, a success
+  EXPECT_EQ(CompleteRun(kValid), 0);
+  EXPECT_TRUE(support::Exists("UTILS\\QZBACKUP\\QZBACKUP.OK"));
+  EXPECT_EQ(LogLines("Backup job ended with exit code 1 after 0 s, no file flagged\r\n"), 1);
+}
+
+// A stop request ends the run as a failure wherever it waits or walks, and
+// lets the users back in.
+TEST_F(MainTest, StopRequestEndsTheRunAndReleasesTheLockDown) {
+  ApplicationLocksDown();
+  test.clock.onSleep = [&](uint32_t) { processes.stop = {15, "SIGTERM"}; };
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT"), 128 + 15);
+  ExpectFailure("BACKUP RUN STOPPED BY SIGTERM");
+  EXPECT_EQ(test.clock.sleeps, Pauses(1, 60000));
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+  EXPECT_EQ(LogLines("Run failed: BACKUP RUN STOPPED BY SIGTERM\r\n"), 1);
+
+  // In the marking's walk, before the job is started.
+  processes.stop = {};
+  test.clock.onSleep = nullptr;
+  processes.started.clear();
+  processes.onStart = [&](const std::string&) {
+    support::WriteBytes("LOCKDOWN.SYS", "");
+    processes.stop = {2, "SIGINT"};
+  };
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT"), 128 + 2);
+  ExpectFailure("BACKUP RUN STOPPED BY SIGINT");
+  EXPECT_EQ(processes.started.size(), 1u);
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+}
+
+#ifndef _WIN32
+// A user of the share may put a link in place of any file the monitor
+// writes, before the run or during it. No write goes through it: its target
+// stays as it was, and the run goes on as it does when that write fails.
+TEST_F(MainTest, LinksInPlaceOfTheMonitorsFilesLeadNoWriteOutOfTheRoot) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  enum When { kBeforeTheRun, kAsTheLockDown, kAtTheBackup };
+  struct Case {
+    const char* link;
+    When when;
+    bool jobTakesAll;     // else the run times out after the link is there
+    const char* outcome;  // what the status files that could be written say
+  };
+  const Case cases[] = {
+      {"UTILS\\QZBACKUP\\QZBACKUP.LOG", kBeforeTheRun, true, "COMPLETED ON"},
+      {"LOCKDOWN.SYS", kAsTheLockDown, true, "COMPLETED ON"},
+      {"UTILS\\QZBACKUP\\QZBACKUP.TST", kBeforeTheRun, true, "O/S code: 5\r\nOperation: UTILS\\QZBACKUP\\QZBACKUP.TST"},
+      {"UTILS\\QZBACKUP\\QZBACKUP.OK", kAtTheBackup, true, "O/S code: 5\r\nOperation: UTILS\\QZBACKUP\\QZBACKUP.OK"},
+      {"QZBACKUP.ERR", kAtTheBackup, false, "TIMEOUT WAITING FOR BACKUP TO COMPLETE"},
+      {"UTILS\\QZBACKUP\\QZBACKUP.ERR", kAtTheBackup, false, "TIMEOUT WAITING FOR BACKUP TO COMPLETE"},
+      {"UTILS\\QZBACKUP", kBeforeTheRun, true, "O/S code: 5\r\nOperation: UTILS\\QZBACKUP\\QZBACKUP.TST"},
+  };
+  const std::string precious(100000, 'p');  // larger than the run log may grow
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    std::filesystem::path outside = ShareBesideOutside();
+    MakeSharedRoot();
+    bool folder = std::string(c.link) == "UTILS\\QZBACKUP";
+    std::filesystem::path target = outside / (folder ? "FOLDER" : "TARGET");
+    if (folder) {
+      std::filesystem::create_directory(target);
+    } else {
+      std::ofstream(target, std::ios::binary) << precious;
+    }
+    auto placeLink = [&] {
+      std::filesystem::remove_all(support::HostPath(c.link));
+      std::filesystem::create_symlink(target, support::HostPath(c.link));
+    };
+    if (c.when == kBeforeTheRun) placeLink();
+    processes.onStart = [&](const std::string& line) {
+      if (line.rfind("QZSTART.EXE ", 0) == 0) {
+        c.when == kAsTheLockDown ? placeLink() : support::WriteBytes("LOCKDOWN.SYS", "");
+        return;
+      }
+      if (c.when == kAtTheBackup) placeLink();
+      if (c.jobTakesAll) ClearArchiveAttributes();
+    };
+    Run("BACKUP.EXE FULL 1 ACME NIGHT");
+    std::string outcome = support::ReadBytes("QZBACKUP.ERR") +
+                          support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.ERR") +
+                          support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.OK");
+    EXPECT_NE(outcome.find(c.outcome), std::string::npos) << outcome;
+    EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+    if (folder) {
+      EXPECT_TRUE(std::filesystem::is_empty(target));
+    } else {
+      EXPECT_EQ(support::ReadBytes(target.string()), precious);
+      EXPECT_EQ(Attributes(target.string()), plat::kAttrNormal);
+    }
+  }
+}
+#endif
 
 TEST_F(MainTest, MissingStatusFolderFailsAtTheTestFile) {
   std::filesystem::remove_all(support::HostPath("UTILS\\QZBACKUP"));

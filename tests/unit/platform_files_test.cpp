@@ -50,16 +50,7 @@ std::string StandinLibrary() {
   return tool.substr(0, tool.find_last_of('\\') + 1) + "libxl.dll";
 }
 
-// Waits up to `seconds` for `done` to hold.
-template <typename Done>
-bool WaitFor(Done done, int seconds = 10) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using support::WaitFor;
 
 #ifndef _WIN32
 TEST(Wildcards, MatchAsWindowsSearchesDo) {
@@ -294,6 +285,19 @@ TEST_F(FilesTest, CopyKeepsTimeModeAndAttributesAndAddsArchive) {
   EXPECT_EQ(plat::LastError(), plat::kErrorPathNotFound);
 }
 
+#ifndef _WIN32
+// A copy that fails part-way (a full disk, a quota) leaves no half-written
+// file, which a reader would take for the whole.
+TEST_F(FilesTest, CopyThatFailsPartWayLeavesNoTarget) {
+  support::WriteBytes(Path("BIG.DAT"), std::string(1 << 20, 'b'));
+  {
+    support::FileSizeLimit limit(4096);
+    EXPECT_FALSE(Files().Copy(Path("BIG.DAT"), Path("COPY.DAT"), false));
+  }
+  EXPECT_FALSE(support::Exists(Path("COPY.DAT")));
+}
+#endif
+
 TEST_F(FilesTest, CopyOverwritesInPlaceAndNeverOntoItself) {
   support::WriteBytes(Path("new"), "new content");
   support::WriteBytes(Path("old"), "old content that is longer");
@@ -339,6 +343,56 @@ TEST_F(FilesTest, DeleteRenameAndMakeFolderReportWindowsErrors) {
   EXPECT_FALSE(support::Exists(Path("b")));
 }
 
+#ifndef _WIN32
+// The current folder is the shared root, where users may put links. Nothing
+// is written through a link (the last part of a name, or a folder on the way
+// of a relative one), links out of the folder are not followed for reads or
+// attributes, and only regular files are opened.
+TEST_F(FilesTest, NoWriteGoesThroughALinkAndOnlyRegularFilesOpen) {
+  fs::create_directories(HostRoot() / "OUTSIDE");
+  fs::create_directories(HostRoot() / "SHARE");
+  fs::current_path(HostRoot() / "SHARE");
+  const std::string target = "..\\OUTSIDE\\TARGET.TXT";
+  support::WriteBytes(target, "outside");
+  support::WriteBytes("FILE.TXT", "inside");
+  fs::create_symlink(HostRoot() / "OUTSIDE" / "TARGET.TXT", "LINK.TXT");
+  fs::create_directory_symlink(HostRoot() / "OUTSIDE", "FOLDER");
+  fs::create_symlink("FILE.TXT", "INSIDE.TXT");
+  auto refused = [](bool done) { return !done && plat::LastError() == plat::kErrorAccessDenied; };
+  auto opens = [](const std::string& name, uint32_t access, Disposition disposition) {
+    return Files().Open(name, access, plat::kShareNone, disposition) != nullptr;
+  };
+
+  for (Disposition disposition : {Disposition::kCreateAlways, Disposition::kOpenAlways}) {
+    EXPECT_TRUE(refused(opens("LINK.TXT", plat::kWrite, disposition)));
+    EXPECT_TRUE(refused(opens(Root() + "SHARE\\LINK.TXT", plat::kWrite, disposition)));
+  }
+  EXPECT_TRUE(refused(opens("FOLDER\\NEW.TXT", plat::kWrite, Disposition::kCreateNew)));
+  EXPECT_TRUE(refused(opens("LINK.TXT", plat::kRead, Disposition::kOpenExisting)));
+  EXPECT_TRUE(refused(Files().Copy("FILE.TXT", "LINK.TXT", false)));
+  EXPECT_TRUE(refused(Files().Rename("FOLDER\\TARGET.TXT", "MOVED.TXT")));
+  EXPECT_TRUE(refused(Files().MakeFolder("FOLDER\\NEW")));
+  EXPECT_TRUE(refused(Files().Delete("FOLDER\\TARGET.TXT")));
+  EXPECT_TRUE(refused(Files().SetAttributes("LINK.TXT", plat::kAttrHidden)));
+  EXPECT_TRUE(Files().LeadsOutside("LINK.TXT"));
+  EXPECT_TRUE(Files().Delete("LINK.TXT"));  // the link itself
+  EXPECT_EQ(support::ReadBytes(target), "outside");
+  EXPECT_EQ(Files().GetAttributes(target), plat::kAttrNormal);
+  EXPECT_EQ(fs::directory_iterator(HostRoot() / "OUTSIDE")->path().filename(), "TARGET.TXT");
+
+  // A link inside the folder is followed for reads and attributes.
+  EXPECT_FALSE(Files().LeadsOutside("INSIDE.TXT"));
+  EXPECT_TRUE(opens("INSIDE.TXT", plat::kRead, Disposition::kOpenExisting));
+  EXPECT_TRUE(Files().SetAttributes("INSIDE.TXT", plat::kAttrHidden));
+  EXPECT_EQ(Files().GetAttributes("FILE.TXT"), plat::kAttrHidden);
+
+  // A FIFO is no file: refused at once, never waited on.
+  support::MakeFifo("PIPE");
+  EXPECT_TRUE(refused(opens("PIPE", plat::kRead, Disposition::kOpenExisting)));
+  EXPECT_TRUE(refused(opens("PIPE", plat::kWrite, Disposition::kCreateAlways)));
+}
+#endif
+
 TEST_F(FilesTest, ProfileStringsAreWrittenInPlace) {
   if (support::RunningUnderWine()) GTEST_SKIP() << "wine rewrites the whole file";
   ASSERT_TRUE(Files().WriteIniString("Settings", "Path", "C:\\X", Path("app.ini")));
@@ -380,7 +434,9 @@ TEST_F(FilesTest, AFileThatARunningProgramHoldsCannotBeDeletedOrWritten) {
   ASSERT_TRUE(Files().Copy(StandinLibrary(), Path("held.dll"), false));
   std::string command = "\"" + support::ToolPath("map_and_wait") + "\" \"" + Path("held.dll") +
                         "\" ready.txt stop.txt";
-  ASSERT_GE(plat::Native().processes.CommandStart(command, 0), 32u);
+  std::shared_ptr<plat::Process> holder;
+  ASSERT_GE(plat::Native().processes.CommandStartKept(command, 0, holder), 32u);
+  support::WaitAtTheEnd(holder);
   ASSERT_TRUE(WaitFor([&] { return support::Exists(Path("ready.txt")); }));
   ASSERT_EQ(support::ReadBytes(Path("ready.txt")), "loaded");
 

@@ -6,8 +6,14 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/posix/paths.h"
 #endif
 
@@ -51,6 +57,15 @@ void SetLastWriteTime(const std::string& windowsPath, int64_t unixSeconds) {
   fs::last_write_time(HostPath(windowsPath), std::chrono::file_clock::from_sys(system));
 }
 
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 std::string ToolPath(const std::string& name) {
   std::string self;
   plat::Native().system.ModulePath(self);
@@ -86,6 +101,38 @@ bool RunningAsRoot() {
   return plat::Native().system.NetworkUserName(user) && user == "root";
 }
 
+#ifndef _WIN32
+void MakeFifo(const std::string& windowsPath) {
+  ASSERT_EQ(mkfifo(HostPath(windowsPath).c_str(), 0666), 0) << windowsPath;
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  previous_ = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  previousHandler_ = signal(SIGXFSZ, SIG_IGN);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = previous_;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, previousHandler_);
+}
+
+OrdinaryRights::OrdinaryRights() {
+  constexpr uid_t kNobody = 65534;
+  switched_ = geteuid() == 0 && seteuid(kNobody) == 0;
+}
+
+OrdinaryRights::~OrdinaryRights() {
+  if (switched_) seteuid(0);
+}
+#endif
+
 void FakeClock::Sleep(uint32_t milliseconds) {
   sleeps.push_back(milliseconds);
   tick_ += milliseconds;
@@ -100,6 +147,19 @@ namespace {
 // The temporary folder of the running test, canonical; empty between tests.
 fs::path testFolder;
 
+// The programs the running test started.
+std::vector<std::shared_ptr<plat::Process>> startedPrograms;
+
+// Waits for every program the test started; one still running after a
+// minute fails the test.
+void WaitForStartedPrograms() {
+  constexpr uint32_t kLongestWait = 60000;
+  for (const std::shared_ptr<plat::Process>& program : startedPrograms) {
+    EXPECT_TRUE(program->Wait(kLongestWait)) << "a program the test started still runs";
+  }
+  startedPrograms.clear();
+}
+
 bool InsideTestFolder(const std::string& windowsPath) {
   if (testFolder.empty()) return false;
   std::error_code ignored;
@@ -110,6 +170,10 @@ bool InsideTestFolder(const std::string& windowsPath) {
 }
 
 }  // namespace
+
+void WaitAtTheEnd(std::shared_ptr<plat::Process> program) {
+  if (program) startedPrograms.push_back(std::move(program));
+}
 
 bool ConfinedFiles::SetCurrentFolder(const std::string& folder) {
   if (InsideTestFolder(folder)) return real_.SetCurrentFolder(folder);
@@ -153,6 +217,7 @@ void TempFolderTest::SetUp() {
 }
 
 void TempFolderTest::TearDown() {
+  WaitForStartedPrograms();
   testFolder.clear();
   fs::current_path(previous_);
 #ifndef _WIN32
