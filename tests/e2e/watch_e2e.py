@@ -272,6 +272,19 @@ class CheckPluginTest(WrapperCase):
         then = time.time() - hours_ago * 3600
         os.utime(path, (then, then))
 
+    def append_run_log(self, *events):
+        """Appends (hours ago, text) events to the run log, dated in local time."""
+        with open(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.LOG"), "a") as f:
+            for hours_ago, text in events:
+                stamp = time.strftime("%m/%d/%y %H:%M:%S", time.localtime(time.time() - hours_ago * 3600))
+                f.write("%s %s\r\n" % (stamp, text))
+
+    def start_run(self, hours_ago):
+        self.append_run_log((hours_ago, "Backup run started in /srv/root: JOB FULL 5 A B"),
+                            (hours_ago, "Mode FULL, backup command JOB, backup minutes 5, lock-down "
+                                        "minutes 1, local folder C:\\_$MERIXA"),
+                            (hours_ago, "Lock-down in force after 15 s"))
+
     def test_each_state_of_a_root(self):
         self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/26 @ 02:03:00", 30)
         self.assertEqual(self.check()[0], 2)
@@ -281,24 +294,64 @@ class CheckPluginTest(WrapperCase):
         self.assertRegex(self.check("--critical=31")[1], r"^VARNOLET BACKUP WARNING - the last "
                          r"completed run ended 30\.0 hours ago \(warning: 25\) \|")
         self.assertEqual(self.check("-w", "31", "-c", "32")[0], 0)
-        # A lock-down while a run is still going is no fault.
+        # A run in progress, which erased QZBACKUP.OK when it started and
+        # holds the lock-down: the state is the last completed run's, whose
+        # end the run log gives.
+        self.start_run(30.1)
+        self.append_run_log((30, "Run completed"))
+        os.remove(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.OK"))
+        self.start_run(0.01)
         self.lock_down()
-        with open(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.LOG"), "w") as f:
-            f.write("12/09/26 02:00:00 Backup run started in /srv/root: JOB FULL 5 A B\r\n"
-                    "12/09/26 02:00:15 Lock-down in force after 15 s\r\n")
-        self.assertEqual(self.check("-w", "31", "-c", "32")[0], 0)
-        # A failure after that completion.
-        self.status_file("QZBACKUP.ERR", "ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\nUsers in ACME", 2)
+        code, line = self.check("-w", "31", "-c", "32")
+        self.assertEqual(code, 0, line)
+        self.assertRegex(line, r"^VARNOLET BACKUP OK - a run is in progress since \S+ \S+; the last "
+                         r"completed run ended 30\.0 hours ago \| age=10800\ds;111600;115200;0 "
+                         r"lockdown=15s\n$")
+        self.assertEqual(self.check()[0], 2)
+        # It fails; the failure text, which a user may have written, keeps
+        # to one line before the performance data.
+        self.append_run_log((0, "Run failed: ERROR WHILE LOCKING DOWN SYSTEM"))
+        os.remove(self.box.path("LOCKDOWN.SYS"))
+        self.status_file("QZBACKUP.ERR", "ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\nUsers in | ACME", 0)
         code, line = self.check("-w", "31", "-c", "32")
         self.assertEqual(code, 2)
         self.assertRegex(line, r"^VARNOLET BACKUP CRITICAL - the last run failed: ERROR WHILE "
-                         r"LOCKING DOWN SYSTEM Users in ACME \| age=10800\ds;111600;115200;0 "
-                         r"lockdown=15s\n$")
+                         r"LOCKING DOWN SYSTEM Users in / ACME; the last completed run ended "
+                         r"30\.0 hours ago \| age=10800\ds;111600;115200;0 lockdown=15s\n$")
+        # A run cut off past its limits, its lock-down left behind.
+        os.remove(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.ERR"))
+        self.lock_down()
+        os.utime(self.box.path("LOCKDOWN.SYS"), (time.time() - 3 * 3600,) * 2)
+        self.start_run(3)
+        code, line = self.check("-w", "31", "-c", "32")
+        self.assertEqual(code, 2, line)
+        self.assertRegex(line, r"^VARNOLET BACKUP CRITICAL - the last run, started \S+ \S+, did not "
+                         r"finish; LOCKDOWN.SYS is left behind by the run of .*: the users are "
+                         r"locked out; the last completed run ended 30\.0 hours ago \|")
+        # A status file dated in the future tells nothing.
+        self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/40 @ 02:03:00", -24)
+        self.assertRegex(self.check()[1], r"^VARNOLET BACKUP UNKNOWN - .*QZBACKUP.OK is dated in "
+                         r"the future")
+        self.assertEqual(self.check()[0], 3)
         self.assertEqual(self.check("-r", os.path.join(self.box.top, "nowhere"))[0], 3)
         code, line = self.check("-r", self.box.top)
         self.assertEqual((code, line), (3, "VARNOLET BACKUP UNKNOWN - %s is not a Varnolet shared "
                                            "root (no UTILS/QZTSTDIR/QZTSTDIR.CHK)\n" % self.box.top))
         self.assertEqual(self.check("-w")[0], 3)
+
+    def test_thresholds_are_decimal_hours_and_checked(self):
+        self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/26 @ 02:03:00", 9)
+        code, line = self.check("-w", "08", "-c", "010")
+        self.assertEqual(code, 1, line)
+        self.assertIn("(warning: 8) | age=324", line)
+        for wrong in (["-w", "30", "-c", "20"], ["-w", "0"], ["-c", "99999"], ["-w", "1e3"]):
+            code, line = self.check(*wrong)
+            self.assertEqual(code, 3, wrong)
+            self.assertRegex(line, r"^VARNOLET BACKUP UNKNOWN - .*; usage: check_varnolet_backup ")
+        version = subprocess.run([os.path.join(self.programs, "check_varnolet_backup"), "-V"],
+                                 capture_output=True, text=True)
+        self.assertEqual(version.returncode, 3)
+        self.assertRegex(version.stdout, r"^check_varnolet_backup \S")
 
 
 if __name__ == "__main__":
