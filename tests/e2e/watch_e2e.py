@@ -12,6 +12,7 @@ host would.
 import http.server
 import os
 import shutil
+import signal
 import socket
 import socketserver
 import subprocess
@@ -130,13 +131,21 @@ class WrapperCase(unittest.TestCase):
         self.configs = os.path.join(self.box.top, "etc")
         os.makedirs(self.configs)
         self.box.env["VARNOLET_CONFIG_DIR"] = self.configs
+        # The wine prefix's stand-in: its dosdevices are the sandbox's, drive C: is there.
+        self.prefix = os.path.join(self.box.top, "prefix")
+        os.makedirs(self.prefix)
+        os.symlink("../dosdevices", os.path.join(self.prefix, "dosdevices"))
+        self.metrics = os.path.join(self.box.top, "metrics")
+        # The tests' job writes its copy and its list of files in a folder of the run's.
+        self.target = os.path.join(self.box.top, "backup", "target")
+        qzsandbox.run_as_account(self.box.env, self.box.top, self.box.root, self.box.c,
+                                 self.prefix, self.metrics, os.path.dirname(self.target))
 
     def configure(self, **settings):
-        # The sandbox's dosdevices stand for the wine prefix's: drive C: is there.
         values = dict(ROOT=self.box.root, BACKUP_COMMAND=JOB, MODE="FULL", BACKUP_MINUTES="5",
                       LOCKDOWN_ITEM1="ACME", LOCKDOWN_ITEM2="NIGHT", LOCKDOWN_MINUTES="1",
-                      LOCAL_FOLDER="'C:\\_$MERIXA'", WINEPREFIX=self.box.top,
-                      QZ_BACKUP_TARGET=os.path.join(self.box.top, "target"), **settings)
+                      LOCAL_FOLDER="'C:\\_$MERIXA'", WINEPREFIX=self.prefix,
+                      QZ_BACKUP_TARGET=self.target, **settings)
         with open(os.path.join(self.configs, "night.conf"), "w") as f:
             f.write("".join("%s=%s\n" % item for item in values.items()))
         # run-backup trusts only a configuration that no one else may change.
@@ -158,7 +167,9 @@ class WrapperCase(unittest.TestCase):
             f.write("left behind")
 
 
-class ChannelsTest(WrapperCase):
+class ChannelsCase(WrapperCase):
+    """Every channel set, each with a recorder."""
+
     def setUp(self):
         super().setUp()
         self.pings = PingRecorder()
@@ -167,22 +178,26 @@ class ChannelsTest(WrapperCase):
         self.smtp = SmtpRecorder()
         self.addCleanup(self.smtp.server_close)
         self.addCleanup(self.smtp.shutdown)
-        self.metrics = os.path.join(self.box.top, "metrics")
-        os.makedirs(self.metrics)
         self.exporter = NodeExporter(self.metrics)
         self.addCleanup(self.exporter.stop)
         # msmtp as the system's sendmail, sending to the recorder.
         tools = os.path.join(self.box.top, "tools")
         os.makedirs(tools)
-        os.symlink(shutil.which("msmtp"), os.path.join(tools, "sendmail"))
-        rc = os.path.join(self.box.top, ".msmtprc")
+        rc = os.path.join(tools, "msmtprc")
         with open(rc, "w") as f:
             f.write("account default\nhost 127.0.0.1\nport %d\nfrom backup@server.test\n"
                     "auth off\ntls off\n" % self.smtp.server_address[1])
+        with open(os.path.join(tools, "sendmail"), "w") as f:
+            f.write('#!/bin/sh\nexec msmtp -C %s "$@"\n' % rc)
+        os.chmod(os.path.join(tools, "sendmail"), 0o755)
         os.chmod(rc, 0o600)
-        self.box.env.update(HOME=self.box.top, PATH=tools + ":" + self.box.env["PATH"])
+        qzsandbox.run_as_account(self.box.env, self.box.top, tools)
+        self.box.env.update(PATH=tools + ":" + self.box.env["PATH"])
+        self.configure_channels(MAIL_ON="always")
+
+    def configure_channels(self, **settings):
         self.configure(PING_URL=self.pings.url, METRICS_DIR=self.metrics,
-                       MAIL_TO="admin@office.test", MAIL_ON="always")
+                       MAIL_TO="admin@office.test", **settings)
 
     def metrics_file(self):
         with open(os.path.join(self.metrics, "varnolet-backup-night.prom")) as f:
@@ -192,6 +207,9 @@ class ChannelsTest(WrapperCase):
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
         return dict(line.rsplit(" ", 1) for line in text.splitlines() if line[0] != "#")
 
+
+
+class ChannelsTest(ChannelsCase):
     def test_a_failed_and_a_completed_run_reach_every_channel(self):
         self.lock_down()
         failed = self.run_backup()
@@ -242,6 +260,57 @@ class ChannelsTest(WrapperCase):
         self.assertEqual(code, 0, line)
         self.assertRegex(line, r"^VARNOLET BACKUP OK - the last run completed 0\.0 hours ago \| "
                          r"age=\d+s;90000;93600;0 lockdown=\d+s marking=\d+s backup=\d+s\n$")
+
+
+    def test_without_mail_on_a_failed_run_alone_mails_and_the_last_success_stays(self):
+        self.configure_channels()
+        completed = self.run_backup()
+        self.assertEqual(completed.returncode, 0, completed)
+        self.assertEqual(self.smtp.messages, [])
+        last_success = "varnolet_backup_last_success_timestamp_seconds{config=\"night\"}"
+        success = self.metrics_file()[last_success]
+        self.lock_down()
+        failed = self.run_backup()
+        self.assertEqual(failed.returncode, 1, failed)
+        self.assertEqual(len(self.smtp.messages), 1)
+        self.assertIn(": FAILED\r\n", self.smtp.messages[0])
+        values = self.metrics_file()
+        self.assertEqual(values['varnolet_backup_last_run_success{config="night"}'], "0")
+        self.assertEqual(values[last_success], success)
+
+
+class StoppedRunTest(ChannelsCase):
+    def test_a_run_stopped_in_the_backup_wait_frees_the_users_and_reports_the_stop(self):
+        # A file that the job leaves keeps the backup wait going.
+        self.configure_channels(QZ_BACKUP_LEAVE="DATA/ORDERS.DBF")
+        with open(os.path.join(self.box.top, "wrapper.out"), "wb") as out:
+            wrapper = subprocess.Popen([os.path.join(self.programs, "run-backup"), "night"],
+                                       cwd=self.box.top, env=self.box.env, stdout=out,
+                                       stderr=subprocess.STDOUT)
+        self.addCleanup(wrapper.kill)
+        deadline = time.monotonic() + 300
+        while not any(event.startswith("Backup running for") for event in self.run_log_events()):
+            self.assertLess(time.monotonic(), deadline)
+            self.assertIsNone(wrapper.poll())
+            time.sleep(0.2)
+        wrapper.send_signal(signal.SIGTERM)
+        self.assertEqual(wrapper.wait(timeout=120), 1)
+        stopped = "BACKUP RUN STOPPED BY SIGTERM"
+        self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        self.assertEqual(self.box.error_files(), [b"\r\n" + stopped.encode() + b"\x1a"] * 2)
+        self.assertEqual(self.run_log_events()[-1], "Run failed: " + stopped)
+        self.assertEqual([(method, path) for method, path, _ in self.pings.pings],
+                         [("GET", "/ping/abc/start"), ("POST", "/ping/abc/fail")])
+        self.assertIn("Run failed: " + stopped + "\n", self.pings.pings[1][2])
+        self.assertIn("run-backup: the run was stopped by SIGTERM", self.pings.pings[1][2])
+        self.assertEqual(self.metrics_file()['varnolet_backup_last_run_success{config="night"}'], "0")
+        self.assertIn(": FAILED\r\n", self.smtp.messages[0])
+
+    def run_log_events(self):
+        try:
+            return self.box.run_log() or []
+        except FileNotFoundError:
+            return []
 
 
 class UnansweredPingTest(WrapperCase):
