@@ -50,6 +50,17 @@ class Stopwatch {
   rt::QUIT();
 }
 
+}  // namespace
+
+void EndIfStopped() {
+  plat::StopRequest stop = rt::Os().processes.StopRequested();
+  if (stop.signal == 0) return;
+  rt::ERRORLEVEL(128 + stop.signal);
+  MYERROR(rt::Value("BACKUP RUN STOPPED BY ") + stop.name);
+}
+
+namespace {
+
 // Logs a launch of `program` by `commandLine`, and reports its failure.
 void CheckLaunch(std::string_view what, const rt::Value& commandLine, const rt::Value& program,
                  const rt::Value& result) {
@@ -129,6 +140,7 @@ void MAIN(const rt::Parameters& parameters) {
   while (!rt::FILE(kLockdownFlag) && !rt::FILE(kLockdownFailure) &&
          lockdownWait.Elapsed() < lockdownLimit.AsDouble()) {
     rt::YIELDCPU(kLockdownPoll);
+    EndIfStopped();
   }
   if (rt::FILE(kLockdownFailure)) {
     rt::Value reason = rt::MEMOREAD(kLockdownFailure);
@@ -160,22 +172,42 @@ void MAIN(const rt::Parameters& parameters) {
   rt::SET(rt::ALTERNATE_FILE, kTestFile, false);
   rt::SET(rt::ALTERNATE_FILE, rt::NIL);
 
-  launched = rt::WINEXEC(backupCommand, kHidden);
+  // The job is kept hold of, so that its end is seen.
+  rt::StartedProgram job;
+  launched = rt::WINEXEC(backupCommand, kHidden, job);
   CheckLaunch("Backup job", backupCommand, backupCommand, launched);
 
   // The backup is done when no file carries the archive attribute any more.
   Stopwatch backupWait;
   const rt::Value backupLimit = rt::VAL(backupMinutes) * kMinute;
+  uint32_t exitCode = 0;
+  bool endLogged = false;
+  // The job's end is logged once, with the first file still flagged then.
+  auto jobEnded = [&](bool flagged) {
+    if (!job.Ended(exitCode)) return false;
+    if (!endLogged) LogBackupJobEnded(exitCode, backupWait.Seconds(), flagged);
+    endLogged = true;
+    return true;
+  };
   while (BACKUPINPROGRESS()) {
+    // A job that failed has not taken what is still flagged, and never will:
+    // the run fails now rather than at its time limit. One that ended well
+    // may have handed the work on, and is waited for.
+    if (jobEnded(true) && exitCode != 0) {
+      MYERROR(rt::Value("BACKUP JOB FAILED WITH EXIT CODE ") + rt::LTRIM(rt::STR(exitCode)));
+    }
     bool timedOut = backupWait.Elapsed() > backupLimit.AsDouble();
     LogBackupRunning(backupWait.Seconds(), timedOut);
     if (timedOut) MYERROR("TIMEOUT WAITING FOR BACKUP TO COMPLETE");
     rt::COLLECTGARBAGE();
-    rt::YIELDCPU(kBackupPoll);
+    job.Wait(kBackupPoll);  // the job's end ends the pause
+    EndIfStopped();
   }
+  jobEnded(false);
   LogBackupDone(backupWait.Seconds());
 
   rt::YIELDCPU(kSettleTime);
+  EndIfStopped();
   rt::FERASE(kLockdownFlag);
   WriteStatusFile(kCompletedFile,
                   rt::Value("COMPLETED ON ") + rt::DTOC(rt::DATE()) + " @ " + rt::TIME());

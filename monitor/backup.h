@@ -40,6 +40,13 @@ struct WalkRecord {
 };
 WalkRecord& LastWalks();
 
+// Ends the run through MYERROR once the platform has caught a stop request
+// (SIGTERM, SIGINT or SIGHUP on POSIX): "BACKUP RUN STOPPED BY " and the
+// signal's name, with exit code 128 + its number, as a shell reports a
+// program that the signal ended. The run has asked for the lock-down by the
+// time anything calls it, so the lock-down is released.
+void EndIfStopped();
+
 // The millisecond counter as an unsigned number, 0 to 4294967295.
 rt::Value QZGETTICKCOUNT(rt::Here caller = rt::Here::current());
 

@@ -229,6 +229,12 @@ void LogBackupRunning(uint64_t seconds, bool timedOut) {
            ", first flagged file " + LastWalks().flaggedFile);
 }
 
+void LogBackupJobEnded(uint32_t exitCode, uint64_t seconds, bool flagged) {
+  LogEvent("Backup job ended with exit code " + std::to_string(exitCode) + " after " +
+           Seconds(seconds) +
+           (flagged ? ", first flagged file " + LastWalks().flaggedFile : ", no file flagged"));
+}
+
 void LogBackupDone(uint64_t seconds) {
   LogEvent("Backup done after " + Seconds(seconds) + ": no file carries the archive attribute");
 }

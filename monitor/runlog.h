@@ -54,6 +54,7 @@ void LogLockdownRefused(uint64_t seconds, const rt::Value& reason);
 void LogLockdownTimeout(uint64_t seconds);
 void LogMarking(uint64_t seconds);
 void LogBackupRunning(uint64_t seconds, bool timedOut);
+void LogBackupJobEnded(uint32_t exitCode, uint64_t seconds, bool flagged);
 void LogBackupDone(uint64_t seconds);
 void LogOutcome(const rt::Value& failureText);  // NIL: completed
 

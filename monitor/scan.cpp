@@ -59,6 +59,7 @@ bool BACKUPINPROGRESS(const rt::Value& prefix, rt::Here caller) {
   for (size_t i = 0; i < listing.size(); ++i) {
     std::string_view name = WalkName(listing, i);
     uint32_t attributes = listing.Attributes(i);
+    EndIfStopped();
     if (IsSelfOrParent(name)) continue;
     if (IsFolder(attributes)) {
       if (!IsLink(attributes) && BACKUPINPROGRESS(PathOf(folder, name, "\\"))) return true;
@@ -79,6 +80,7 @@ void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix, rt::Here
     for (size_t i = 0; i < listing.size(); ++i) {
       std::string_view name = WalkName(listing, i);
       uint32_t attributes = listing.Attributes(i);
+      EndIfStopped();
       if (IsSelfOrParent(name)) continue;
       if (IsFolder(attributes)) {
         if (!IsLink(attributes)) MARKFILES(setAttributes, PathOf(folder, name, "\\"));

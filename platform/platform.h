@@ -166,6 +166,27 @@ class Clock {
   virtual bool ToDosDateTime(FileTime time, uint16_t& date, uint16_t& dosTime) = 0;
 };
 
+// A started program that its starter keeps hold of, to see it end. The
+// program runs on by itself once nobody holds it any more.
+class Process {
+ public:
+  virtual ~Process() = default;
+  // True once the program has ended, with its exit code; never waits. On
+  // POSIX a program ended by a signal gives 128 + the signal's number, as a
+  // shell reports it.
+  virtual bool Ended(uint32_t& exitCode) = 0;
+  // Waits until the program ends, at most `milliseconds`, and no longer once
+  // a stop request has been caught (see Processes); true when it has ended.
+  virtual bool Wait(uint32_t milliseconds) = 0;
+};
+
+// A request from outside to end this program: on POSIX the signal SIGTERM,
+// SIGINT or SIGHUP.
+struct StopRequest {
+  int signal = 0;        // its number; 0 while none has come
+  const char* name = "";  // "SIGTERM", "SIGINT" or "SIGHUP"
+};
+
 // Starting programs. Neither call waits for the program.
 class Processes {
  public:
@@ -178,6 +199,27 @@ class Processes {
   // WinExec: starts a command line; the program is searched as Windows searches
   // it. The result is 32 or more when the program was started, else 0 to 31.
   virtual uint32_t CommandStart(const std::string& commandLine, int show) = 0;
+  // The same starts, handing back the started program in `started` (left
+  // empty when there is none to keep): the start and its result are those of
+  // ShellStart and CommandStart. By default nothing is kept.
+  virtual uint32_t ShellStartKept(uint32_t owner, const std::string& verb,
+                                  const std::string& program, const std::string& parameters,
+                                  int show, std::shared_ptr<Process>& started) {
+    started.reset();
+    return ShellStart(owner, verb, program, parameters, show);
+  }
+  virtual uint32_t CommandStartKept(const std::string& commandLine, int show,
+                                    std::shared_ptr<Process>& started) {
+    started.reset();
+    return CommandStart(commandLine, show);
+  }
+  // From this call on, a stop request no longer ends the program at once: it
+  // is kept, it ends the Clock's Sleep and a Process's Wait early, and
+  // StopRequested reports it, so that the program can end in order. A
+  // Windows program without a window gets no such request: nothing is caught.
+  virtual void CatchStopRequests() {}
+  // The first stop request caught; its signal is 0 while there is none.
+  virtual StopRequest StopRequested() { return {}; }
 };
 
 enum class EventType { kInformation, kError };

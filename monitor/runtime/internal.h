@@ -29,6 +29,7 @@ struct State {
   Value handler;
   int handlersRunning = 0;
   bool quitRequested = false;
+  int exitCode = 0;  // ERRORLEVEL
 };
 
 State& S();

@@ -77,8 +77,16 @@ int Start(plat::Platform& os, ErrorSysRoutine errorsys, MainRoutine main) {
     // Already written to standard error; the program ends without shutdown.
     return 1;
   }
+  int exitCode = internal::S().exitCode;
   Shutdown();
-  return 0;
+  return exitCode;
+}
+
+int ERRORLEVEL(int code, Here caller) {
+  Activation self("ERRORLEVEL", caller);
+  int previous = internal::S().exitCode;
+  internal::S().exitCode = code;
+  return previous;
 }
 
 void Shutdown() {

@@ -42,8 +42,13 @@ using MainRoutine = void (*)(const Parameters& parameters);
 
 // Runs a program: splits the platform's command line, sets the run-time state
 // to its defaults, calls `errorsys` (which installs the error handler), calls
-// `main` with the parameters, shuts down, and gives the exit code.
+// `main` with the parameters, shuts down, and gives the exit code (0 unless
+// ERRORLEVEL set another).
 int Start(plat::Platform& os, ErrorSysRoutine errorsys, MainRoutine main);
+
+// Sets the exit code that the program ends with, 0 at start; gives the one
+// set before.
+int ERRORLEVEL(int code, Here caller = Here::current());
 
 // Ends the run: clears the quit request, closes the alternate file (end mark
 // first) and lets go of the handler and the activations.

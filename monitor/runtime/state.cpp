@@ -30,6 +30,7 @@ void ResetState() {
   state.handler = Value();
   state.handlersRunning = 0;
   state.quitRequested = false;
+  state.exitCode = 0;
 }
 
 Activation::Activation(const char* name, const Here& caller) {

@@ -8,6 +8,7 @@
 #include "platform/posix/error.h"
 #include "platform/posix/facets.h"
 #include "platform/posix/filetime.h"
+#include "platform/posix/waits.h"
 
 namespace plat::posix {
 
@@ -92,10 +93,11 @@ class PosixClock : public Clock {
     return static_cast<uint32_t>(milliseconds);
   }
 
+  // A caught stop request ends the sleep early.
   void Sleep(uint32_t milliseconds) override {
-    timespec rest = {static_cast<time_t>(milliseconds / 1000),
-                     static_cast<long>(milliseconds % 1000) * 1000000};
-    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+    Deadline deadline(milliseconds);
+    for (uint32_t left = milliseconds; left > 0 && CaughtStop().signal == 0; left = deadline.Left()) {
+      Pause(-1, left);
     }
   }
 

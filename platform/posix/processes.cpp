@@ -1,12 +1,15 @@
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "platform/posix/facets.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/system.h"
+#include "platform/posix/waits.h"
 
 extern char** environ;
 
@@ -108,8 +112,8 @@ std::string FindOnPath(const std::string& name) {
   return "";
 }
 
-// The children started so far; finished ones are reaped at the next start,
-// so that none is left a zombie and no child is ever waited for.
+// The children started so far that nobody keeps; finished ones are reaped
+// at the next start, so that none is left a zombie and none is waited for.
 std::mutex childrenLock;
 std::vector<pid_t> children;
 
@@ -120,6 +124,60 @@ void ReapFinishedChildren() {
     return waitpid(pid, &status, WNOHANG) != 0;
   });
 }
+
+void ReapLater(pid_t pid) {
+  std::lock_guard<std::mutex> hold(childrenLock);
+  children.push_back(pid);
+}
+
+// The exit code of a wait status: a signal's end reads as a shell reports it.
+uint32_t ExitCode(int status) {
+  if (WIFEXITED(status)) return static_cast<uint32_t>(WEXITSTATUS(status));
+  return 128 + static_cast<uint32_t>(WTERMSIG(status));
+}
+
+// A kept child. Its end is seen through a pidfd, which becomes readable when
+// the child ends; where the kernel has none, the wait looks every 50 ms.
+class PosixProcess : public Process {
+ public:
+  explicit PosixProcess(pid_t pid)
+      : pid_(pid), pidfd_(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))) {}
+  ~PosixProcess() override {
+    if (!ended_) ReapLater(pid_);  // it runs on; reaped at a later start
+    if (pidfd_ >= 0) close(pidfd_);
+  }
+
+  bool Ended(uint32_t& exitCode) override {
+    int status = 0;
+    pid_t reaped = ended_ ? 0 : waitpid(pid_, &status, WNOHANG);
+    if (reaped == pid_) {
+      ended_ = true;
+      code_ = ExitCode(status);
+    } else if (reaped < 0 && errno != EINTR) {
+      ended_ = true;  // reaped by someone else: its code is lost, and no success
+      code_ = 255;
+    }
+    exitCode = code_;
+    return ended_;
+  }
+
+  bool Wait(uint32_t milliseconds) override {
+    constexpr uint32_t kLookEvery = 50;
+    Deadline deadline(milliseconds);
+    for (uint32_t code = 0;;) {
+      if (Ended(code)) return true;
+      uint32_t left = deadline.Left();
+      if (left == 0 || CaughtStop().signal != 0) return false;
+      Pause(pidfd_, pidfd_ >= 0 ? left : std::min(left, kLookEvery));
+    }
+  }
+
+ private:
+  pid_t pid_;
+  int pidfd_;
+  bool ended_ = false;
+  uint32_t code_ = 0;
+};
 
 // The environment of a child: ours, with the exact command-line text.
 std::vector<std::string> ChildEnvironment(const std::string& commandLine) {
@@ -139,10 +197,10 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// Starts `host` with `arguments` (a Windows image through wine). The result
-// is 0, or the Windows error of the failure.
+// Starts `host` with `arguments` (a Windows image through wine), kept in
+// `started`. The result is 0, or the Windows error of the failure.
 uint32_t Spawn(const std::string& host, Kind kind, const std::vector<std::string>& arguments,
-               const std::string& commandLine) {
+               const std::string& commandLine, std::shared_ptr<Process>& started) {
   std::vector<std::string> argv;
   if (kind == Kind::kWindowsImage) {
     std::string wine = FindOnPath("wine");
@@ -158,8 +216,7 @@ uint32_t Spawn(const std::string& host, Kind kind, const std::vector<std::string
   int error = posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, argvPointers.data(),
                           environmentPointers.data());
   if (error != 0) return error == ENOEXEC ? kErrorBadExeFormat : WindowsError(error, argv[0]);
-  std::lock_guard<std::mutex> hold(childrenLock);
-  children.push_back(pid);
+  started = std::make_shared<PosixProcess>(pid);
   return kErrorSuccess;
 }
 
@@ -170,8 +227,22 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
 // Posix_spawn runs programs directly; nothing here goes through a shell.
 class PosixProcesses : public Processes {
  public:
+  // A start that nobody keeps hands its child to the reaping at later starts.
   uint32_t ShellStart(uint32_t owner, const std::string& verb, const std::string& program,
                       const std::string& parameters, int show) override {
+    std::shared_ptr<Process> started;
+    return ShellStartKept(owner, verb, program, parameters, show, started);
+  }
+
+  uint32_t CommandStart(const std::string& commandLine, int show) override {
+    std::shared_ptr<Process> started;
+    return CommandStartKept(commandLine, show, started);
+  }
+
+  uint32_t ShellStartKept(uint32_t owner, const std::string& verb, const std::string& program,
+                          const std::string& parameters, int show,
+                          std::shared_ptr<Process>& started) override {
+    started.reset();
     // "runas" starts like "open": there is no elevation to ask for.
     if (!verb.empty() && !EqualsIgnoringCase(verb, "open") && !EqualsIgnoringCase(verb, "runas")) {
       return ShellFailure(kErrorNoAssociation);
@@ -181,24 +252,29 @@ class PosixProcesses : public Processes {
     Kind kind = Classify(host);
     if (kind == Kind::kNotAProgram) return ShellFailure(kErrorNoAssociation);
     std::string commandLine = "\"" + program + "\"" + (parameters.empty() ? "" : " " + parameters);
-    uint32_t error = Spawn(host, kind, SplitArguments(parameters), commandLine);
+    uint32_t error = Spawn(host, kind, SplitArguments(parameters), commandLine, started);
     if (error != kErrorSuccess) return ShellFailure(error);
     SetLastError(kErrorSuccess);
     return kShellStarted;
   }
 
-  uint32_t CommandStart(const std::string& commandLine, int show) override {
+  uint32_t CommandStartKept(const std::string& commandLine, int show,
+                            std::shared_ptr<Process>& started) override {
+    started.reset();
     std::vector<std::string> words = SplitCommandLine(commandLine);
     std::string host;
     if (words[0].empty()) return CommandFailure(kErrorFileNotFound);
     if (!FindProgram(words[0], host)) return CommandFailure(LastError());
     Kind kind = Classify(host);
     if (kind == Kind::kNotAProgram) return CommandFailure(kErrorBadFormat);
-    uint32_t error = Spawn(host, kind, {words.begin() + 1, words.end()}, commandLine);
+    uint32_t error = Spawn(host, kind, {words.begin() + 1, words.end()}, commandLine, started);
     if (error != kErrorSuccess) return CommandFailure(error);
     SetLastError(kErrorSuccess);
     return kCommandStarted;
   }
+
+  void CatchStopRequests() override { CatchStopSignals(); }
+  StopRequest StopRequested() override { return CaughtStop(); }
 
  private:
   // ShellExecute's results below 32 are error numbers; other failures read "no association".

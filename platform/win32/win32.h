@@ -50,6 +50,11 @@ class Shell : public Processes {
   uint32_t ShellStart(uint32_t owner, const std::string& verb, const std::string& program,
                       const std::string& parameters, int show) override;
   uint32_t CommandStart(const std::string& commandLine, int show) override;
+  uint32_t ShellStartKept(uint32_t owner, const std::string& verb, const std::string& program,
+                          const std::string& parameters, int show,
+                          std::shared_ptr<Process>& started) override;
+  uint32_t CommandStartKept(const std::string& commandLine, int show,
+                            std::shared_ptr<Process>& started) override;
 };
 
 class Desktop : public UserInterface {

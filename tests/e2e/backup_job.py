@@ -10,7 +10,9 @@ cleared through an SMB client instead, as a workstation's backup sees them;
 the client's recursive listing before the clearing is kept in
 $QZ_BACKUP_TARGET.listing. The files taken are listed in $QZ_BACKUP_TARGET.log.
 A file named in $QZ_BACKUP_LEAVE (relative, with "/") is not taken, as a file
-held open by a user would not be.
+held open by a user would not be. With $QZ_BACKUP_EXIT set, the job takes
+nothing and ends at once with that exit code, as a job that cannot reach its
+target does.
 """
 
 import os
@@ -44,6 +46,8 @@ def smb(share, port, commands):
 
 
 def main():
+    if "QZ_BACKUP_EXIT" in os.environ:
+        sys.exit(int(os.environ["QZ_BACKUP_EXIT"]))
     target = os.environ["QZ_BACKUP_TARGET"]
     smb_share = os.environ.get("QZ_BACKUP_SMB")
     leave = os.environ.get("QZ_BACKUP_LEAVE")

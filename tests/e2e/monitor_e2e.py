@@ -8,6 +8,7 @@ launcher, the stand-in application and the tests' backup job.
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -150,6 +151,56 @@ class BackupTimeoutTest(MonitorCase):
             r"Backup running for \d s, first flagged file \S.*",
             r"Backup timed out after 6\d s, first flagged file " + left,
             r"Run failed: TIMEOUT WAITING FOR BACKUP TO COMPLETE")
+
+
+class JobFailureTest(MonitorCase):
+    def test_job_that_fails_at_once_ends_the_run_within_one_poll(self):
+        self.box.env["QZ_BACKUP_EXIT"] = "3"
+        self.monitor(JOB, "FULL", "5", "ACME", "NIGHT", "1")
+        self.expect_failure("BACKUP JOB FAILED WITH EXIT CODE 3")
+        self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        log = self.expect_log(
+            r"Backup run started in .*",
+            r"Mode FULL, .*",
+            r"Lock-down request started: .*",
+            r"Lock-down in force after \d+ s",
+            r"Marking: .*",
+            r"Backup job started: .*",
+            r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
+            r"Backup job ended with exit code 3 after (\d+) s, first flagged file \S.*",
+            r"Run failed: BACKUP JOB FAILED WITH EXIT CODE 3")
+        self.assertLess(int(log.group(1)), 60)  # the job's end ended the minute's pause
+
+
+class StoppedRunTest(MonitorCase):
+    def test_sigterm_in_the_backup_wait_releases_the_lock_down(self):
+        qzsandbox.write_attributes(self.box.path("DATA", "ORDERS.DBF"), qzsandbox.ARCHIVE)
+        self.box.env["QZ_BACKUP_LEAVE"] = "DATA/ORDERS.DBF"  # the wait goes on after the job
+        monitor = subprocess.Popen([self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), JOB,
+                                    "PARTIAL", "5", "ACME", "NIGHT", "1"], cwd=self.box.root,
+                                   env=self.box.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(monitor.wait)
+        self.addCleanup(monitor.kill)
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline and not any(
+                line.startswith("Backup job ended") for line in self.box.run_log() or []):
+            time.sleep(0.1)
+        self.assertTrue(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        monitor.send_signal(signal.SIGTERM)
+        self.assertEqual(monitor.wait(timeout=30), 128 + signal.SIGTERM)
+        self.expect_failure("BACKUP RUN STOPPED BY SIGTERM")
+        self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        self.expect_log(
+            r"Backup run started in .*",
+            r"Mode PARTIAL, .*",
+            r"Lock-down request started: .*",
+            r"Lock-down in force after \d+ s",
+            r"Backup job started: .*",
+            r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
+            r"Backup job ended with exit code 0 after \d+ s, first flagged file DATA\\ORDERS\.DBF",
+            r"(?:Backup running for \d+ s, first flagged file \S.*\n)?"
+            r"Run failed: BACKUP RUN STOPPED BY SIGTERM")
 
 
 class FileServerRunTest(MonitorCase):

@@ -279,7 +279,7 @@ class ChannelsTest(ChannelsCase):
         self.assertEqual(values[last_success], success)
 
 
-class StoppedRunTest(ChannelsCase):
+class StopReportTest(ChannelsCase):
     def test_a_run_stopped_in_the_backup_wait_frees_the_users_and_reports_the_stop(self):
         # A file that the job leaves keeps the backup wait going.
         self.configure_channels(QZ_BACKUP_LEAVE="DATA/ORDERS.DBF")

@@ -2,10 +2,9 @@
 // context on the test platform, and helpers to read what the launcher showed.
 #pragma once
 
-#include <chrono>
+#include <algorithm>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "launcher/identity.h"
 #include "launcher/start.h"
@@ -110,13 +109,10 @@ class LauncherTest : public support::TempFolderTest {
 
   // Waits (in real time) for the stand-in application to record a start.
   std::string WaitForStartRecord(size_t starts = 1) {
-    for (int i = 0; i < 200; ++i) {
+    support::WaitFor([&] {
       std::string log = support::ReadBytes("PURCHASE.LOG");
-      size_t lines = 0;
-      for (char c : log) lines += c == '\n';
-      if (lines >= starts) return log;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+      return static_cast<size_t>(std::count(log.begin(), log.end(), '\n')) >= starts;
+    });
     return support::ReadBytes("PURCHASE.LOG");
   }
 

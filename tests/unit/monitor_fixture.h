@@ -10,6 +10,8 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,23 @@
 
 namespace monitor_test {
 
-// Records every program start and answers with a chosen launch result.
+// A started program that has already ended, with a chosen exit code.
+class EndedProgram : public plat::Process {
+ public:
+  explicit EndedProgram(uint32_t exitCode) : exitCode_(exitCode) {}
+  bool Ended(uint32_t& exitCode) override {
+    exitCode = exitCode_;
+    return true;
+  }
+  bool Wait(uint32_t) override { return true; }
+
+ private:
+  uint32_t exitCode_;
+};
+
+// Records every program start and answers with a chosen launch result; a
+// kept start hands back a program that has ended with `jobExitCode`, when
+// it is set. A stop request comes when a test sets `stop`.
 class ScriptedProcesses : public plat::Processes {
  public:
   uint32_t ShellStart(uint32_t, const std::string&, const std::string&, const std::string&,
@@ -34,11 +52,21 @@ class ScriptedProcesses : public plat::Processes {
     if (onStart) onStart(commandLine);
     return result;
   }
+  uint32_t CommandStartKept(const std::string& commandLine, int show,
+                            std::shared_ptr<plat::Process>& kept) override {
+    uint32_t result = CommandStart(commandLine, show);
+    kept.reset();
+    if (jobExitCode) kept = std::make_shared<EndedProgram>(*jobExitCode);
+    return result;
+  }
+  plat::StopRequest StopRequested() override { return stop; }
 
   std::vector<std::string> started;
   std::vector<int> shows;
   std::vector<uint32_t> results;                          // one per start; 33 when none is left
   std::function<void(const std::string&)> onStart;        // the started program's part
+  std::optional<uint32_t> jobExitCode;
+  plat::StopRequest stop;
 };
 
 

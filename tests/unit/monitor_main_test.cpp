@@ -50,6 +50,16 @@ class MainTest : public MonitorTest {
         << report;
   }
 
+  // How many lines of the run log hold `text` after their date and time.
+  int LogLines(const std::string& text) {
+    std::string log = support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.LOG");
+    int count = 0;
+    for (size_t at = log.find(" " + text); at != std::string::npos; at = log.find(" " + text, at + 1)) {
+      ++count;
+    }
+    return count;
+  }
+
   // Runs MAIN with parameters that no command line can give (words with blanks).
   void RunWith(const std::vector<std::string>& words) {
     rt::ResetState();
@@ -292,6 +302,55 @@ TEST_F(MainTest, BackupThatNeverEndsTimesOutAfterItsLimit) {
   EXPECT_EQ(Run("BACKUP.EXE FULL 1.5 ACME NIGHT"), 0);
   ExpectFailure("TIMEOUT WAITING FOR BACKUP TO COMPLETE");
   EXPECT_EQ(test.clock.sleeps, Pauses(2, 60000));  // 90000 ms: timed out at the check after 120000
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+}
+
+// A job that failed has left what it did not take flagged: the run fails at
+// once. One that ended well may have handed the work on, and is waited for.
+TEST_F(MainTest, BackupJobThatFailsEndsTheRunAtOnce) {
+  ApplicationLocksDown();
+  processes.jobExitCode = 3;
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT"), 0);
+  ExpectFailure("BACKUP JOB FAILED WITH EXIT CODE 3");
+  EXPECT_TRUE(test.clock.sleeps.empty());
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+  EXPECT_EQ(LogLines("Backup job ended with exit code 3 after 0 s, first flagged file "), 1);
+
+  processes.jobExitCode = 0;
+  EXPECT_EQ(Run("BACKUP.EXE FULL 1.5 ACME NIGHT"), 0);
+  ExpectFailure("TIMEOUT WAITING FOR BACKUP TO COMPLETE");
+  EXPECT_EQ(test.clock.sleeps, Pauses(2, 60000));
+  EXPECT_EQ(LogLines("Backup job ended with exit code 0 after 0 s, first flagged file "), 1);
+
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  processes.jobExitCode = 1;  // robocopy's "files copied": nothing left flagged, a success
+  EXPECT_EQ(CompleteRun(kValid), 0);
+  EXPECT_TRUE(support::Exists("UTILS\\QZBACKUP\\QZBACKUP.OK"));
+  EXPECT_EQ(LogLines("Backup job ended with exit code 1 after 0 s, no file flagged\r\n"), 1);
+}
+
+// A stop request ends the run as a failure wherever it waits or walks, and
+// lets the users back in.
+TEST_F(MainTest, StopRequestEndsTheRunAndReleasesTheLockDown) {
+  ApplicationLocksDown();
+  test.clock.onSleep = [&](uint32_t) { processes.stop = {15, "SIGTERM"}; };
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT"), 128 + 15);
+  ExpectFailure("BACKUP RUN STOPPED BY SIGTERM");
+  EXPECT_EQ(test.clock.sleeps, Pauses(1, 60000));
+  EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+  EXPECT_EQ(LogLines("Run failed: BACKUP RUN STOPPED BY SIGTERM\r\n"), 1);
+
+  // In the marking's walk, before the job is started.
+  processes.stop = {};
+  test.clock.onSleep = nullptr;
+  processes.started.clear();
+  processes.onStart = [&](const std::string&) {
+    support::WriteBytes("LOCKDOWN.SYS", "");
+    processes.stop = {2, "SIGINT"};
+  };
+  EXPECT_EQ(Run("BACKUP.EXE FULL 120 ACME NIGHT"), 128 + 2);
+  ExpectFailure("BACKUP RUN STOPPED BY SIGINT");
+  EXPECT_EQ(processes.started.size(), 1u);
   EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
 }
 

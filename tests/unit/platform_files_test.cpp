@@ -50,16 +50,7 @@ std::string StandinLibrary() {
   return tool.substr(0, tool.find_last_of('\\') + 1) + "libxl.dll";
 }
 
-// Waits up to `seconds` for `done` to hold.
-template <typename Done>
-bool WaitFor(Done done, int seconds = 10) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using support::WaitFor;
 
 #ifndef _WIN32
 TEST(Wildcards, MatchAsWindowsSearchesDo) {
@@ -380,7 +371,9 @@ TEST_F(FilesTest, AFileThatARunningProgramHoldsCannotBeDeletedOrWritten) {
   ASSERT_TRUE(Files().Copy(StandinLibrary(), Path("held.dll"), false));
   std::string command = "\"" + support::ToolPath("map_and_wait") + "\" \"" + Path("held.dll") +
                         "\" ready.txt stop.txt";
-  ASSERT_GE(plat::Native().processes.CommandStart(command, 0), 32u);
+  std::shared_ptr<plat::Process> holder;
+  ASSERT_GE(plat::Native().processes.CommandStartKept(command, 0, holder), 32u);
+  support::WaitAtTheEnd(holder);
   ASSERT_TRUE(WaitFor([&] { return support::Exists(Path("ready.txt")); }));
   ASSERT_EQ(support::ReadBytes(Path("ready.txt")), "loaded");
 

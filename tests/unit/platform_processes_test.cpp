@@ -1,11 +1,12 @@
 // Starting programs: the command-line split and join, shell and command-line
-// starts of a real child that records the exact text it received, and how a
-// program reads its own command line.
-#include <chrono>
+// starts of a real child that records the exact text it received, kept starts
+// that see a program end, and how a program reads its own command line. The
+// starts go through the recording platform, which waits for every program
+// at the end of the test.
 #include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/support.h"
@@ -17,21 +18,20 @@
 
 namespace {
 
-plat::Processes& Processes() { return plat::Native().processes; }
-
 class ProcessesTest : public support::TempFolderTest {
  protected:
+  plat::Processes& Processes() { return processes; }
+
   // The command line the recorder tool wrote in the current folder, once it is there.
   std::string Recorded() {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!support::Exists("recorded_cmdline.txt") && std::chrono::steady_clock::now() < end) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    support::WaitFor([] { return support::Exists("recorded_cmdline.txt"); });
     std::string text = support::ReadBytes("recorded_cmdline.txt");
     plat::Native().files.Delete("recorded_cmdline.txt");
     return text;
   }
   std::string Recorder() { return support::ToolPath("cmdline_recorder"); }
+
+  support::RecordingProcesses processes{plat::Native().processes};
 };
 
 TEST_F(ProcessesTest, ShellStartHandsTheChildItsExactCommandLine) {
@@ -81,20 +81,56 @@ TEST_F(ProcessesTest, AFileThatIsNoProgramIsRefused) {
   EXPECT_EQ(plat::LastError(), plat::kErrorNoAssociation);
 }
 
+// The children of this thread, each with whether it has ended (a zombie
+// until it is reaped).
+std::vector<std::pair<int, bool>> Children() {
+  std::ifstream listing("/proc/thread-self/children");
+  std::vector<std::pair<int, bool>> children;
+  for (int pid; listing >> pid;) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string facts((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t state = facts.rfind(") ");
+    children.emplace_back(pid, state != std::string::npos && facts.compare(state + 2, 1, "Z") == 0);
+  }
+  return children;
+}
+
+bool AllChildrenEnded() {
+  for (const auto& [pid, ended] : Children()) {
+    if (!ended) return false;
+  }
+  return true;
+}
+
 TEST_F(ProcessesTest, FinishedChildrenAreReapedAtTheNextStart) {
   std::ifstream probe("/proc/thread-self/children");
   if (!probe) GTEST_SKIP() << "the kernel does not list children in /proc";
+  plat::Processes& unkept = plat::Native().processes;
   for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(Processes().CommandStart("cmdline_recorder", 0), 33u);
+    ASSERT_EQ(unkept.CommandStart("cmdline_recorder", 0), 33u);
     Recorded();
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  ASSERT_EQ(Processes().CommandStart("cmdline_recorder", 0), 33u);
+  ASSERT_TRUE(support::WaitFor(AllChildrenEnded));
+  ASSERT_FALSE(Children().empty());  // the last one waits for its reaping
+  ASSERT_EQ(unkept.CommandStart("cmdline_recorder", 0), 33u);
   Recorded();
-  std::ifstream listing("/proc/thread-self/children");
-  std::vector<int> children;
-  for (int pid; listing >> pid;) children.push_back(pid);
-  EXPECT_LE(children.size(), 1u) << "only the newest child may be left unreaped";
+  EXPECT_LE(Children().size(), 1u) << "only the newest child may be left unreaped";
+  EXPECT_TRUE(support::WaitFor(AllChildrenEnded));
+}
+
+TEST_F(ProcessesTest, AKeptStartSeesTheProgramEndWithItsExitCode) {
+  std::shared_ptr<plat::Process> started;
+  ASSERT_EQ(Processes().CommandStartKept("exit_with 3 go.txt", 0, started), 33u);
+  ASSERT_TRUE(started);
+  uint32_t code = 0;
+  EXPECT_FALSE(started->Ended(code));
+  EXPECT_FALSE(started->Wait(50));  // it runs until told
+  support::WriteBytes("go.txt", "");
+  EXPECT_TRUE(started->Wait(30000));
+  EXPECT_TRUE(started->Ended(code));
+  EXPECT_EQ(code, 3u);
+  EXPECT_EQ(Processes().CommandStartKept("no_such_program_here", 0, started), 2u);
+  EXPECT_FALSE(started);
 }
 
 TEST(CommandLineSplit, FollowsTheWindowsRules) {

@@ -1,7 +1,4 @@
 // Program starts, pauses, the tick counter and the message box.
-#include <chrono>
-#include <thread>
-
 #include "runtime_fixture.h"
 
 namespace runtime_test {
@@ -11,12 +8,9 @@ using rt::Value;
 
 using ProcessTest = RuntimeTest;
 
-// Waits up to ten seconds for a started program to leave `name` behind.
+// Waits for a started program to leave `name` behind.
 bool AppearsSoon(const std::string& name) {
-  for (int i = 0; i < 200 && !support::Exists(name); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return support::Exists(name);
+  return support::WaitFor([&] { return support::Exists(name); });
 }
 
 TEST_F(ProcessTest, WinexecStartsAProgramFoundBesideTheRunningOne) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #ifndef _WIN32
 #include "platform/posix/paths.h"
@@ -49,6 +50,15 @@ void MakeFolders(const std::string& windowsPath) {
 void SetLastWriteTime(const std::string& windowsPath, int64_t unixSeconds) {
   auto system = std::chrono::sys_seconds(std::chrono::seconds(unixSeconds));
   fs::last_write_time(HostPath(windowsPath), std::chrono::file_clock::from_sys(system));
+}
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 std::string ToolPath(const std::string& name) {
@@ -100,6 +110,19 @@ namespace {
 // The temporary folder of the running test, canonical; empty between tests.
 fs::path testFolder;
 
+// The programs the running test started.
+std::vector<std::shared_ptr<plat::Process>> startedPrograms;
+
+// Waits for every program the test started; one still running after a
+// minute fails the test.
+void WaitForStartedPrograms() {
+  constexpr uint32_t kLongestWait = 60000;
+  for (const std::shared_ptr<plat::Process>& program : startedPrograms) {
+    EXPECT_TRUE(program->Wait(kLongestWait)) << "a program the test started still runs";
+  }
+  startedPrograms.clear();
+}
+
 bool InsideTestFolder(const std::string& windowsPath) {
   if (testFolder.empty()) return false;
   std::error_code ignored;
@@ -110,6 +133,10 @@ bool InsideTestFolder(const std::string& windowsPath) {
 }
 
 }  // namespace
+
+void WaitAtTheEnd(std::shared_ptr<plat::Process> program) {
+  if (program) startedPrograms.push_back(std::move(program));
+}
 
 bool ConfinedFiles::SetCurrentFolder(const std::string& folder) {
   if (InsideTestFolder(folder)) return real_.SetCurrentFolder(folder);
@@ -153,6 +180,7 @@ void TempFolderTest::SetUp() {
 }
 
 void TempFolderTest::TearDown() {
+  WaitForStartedPrograms();
   testFolder.clear();
   fs::current_path(previous_);
 #ifndef _WIN32

@@ -31,6 +31,11 @@ void MakeFolders(const std::string& windowsPath);
 // Sets a file's last-write time, in seconds since 1970 (UTC).
 void SetLastWriteTime(const std::string& windowsPath, int64_t unixSeconds);
 
+// Waits, in real time, until `done` holds, looking every 10 ms; false when it
+// still does not after `seconds`. A test waits for a state this way, never
+// with a pause of a guessed length.
+bool WaitFor(const std::function<bool()>& done, int seconds = 30);
+
 // The path of a stand-in tool built beside the test program (tests/tools),
 // as a Windows path, for example ToolPath("purchase_standin").
 std::string ToolPath(const std::string& name);
@@ -121,19 +126,40 @@ class RecordingUi : public plat::UserInterface {
   int answer = 1;  // IDOK
 };
 
+// Keeps a program that the running test started, so that the test's end
+// waits for it: a program that outlives its test writes into a folder that
+// is being removed, or into the next test's. A null program is passed over.
+void WaitAtTheEnd(std::shared_ptr<plat::Process> program);
+
 // Records every program start and passes it on to the real platform, so that
-// tests can see what cannot be seen from outside (the shell verb, the show mode).
+// tests can see what cannot be seen from outside (the shell verb, the show
+// mode). Every program it starts is waited for at the end of the test.
 class RecordingProcesses : public plat::Processes {
  public:
   explicit RecordingProcesses(plat::Processes& real) : real_(real) {}
   uint32_t ShellStart(uint32_t owner, const std::string& verb, const std::string& program,
                       const std::string& parameters, int show) override {
-    shellStarts.push_back({owner, verb, program, parameters, show});
-    return real_.ShellStart(owner, verb, program, parameters, show);
+    std::shared_ptr<plat::Process> started;
+    return ShellStartKept(owner, verb, program, parameters, show, started);
   }
   uint32_t CommandStart(const std::string& commandLine, int show) override {
+    std::shared_ptr<plat::Process> started;
+    return CommandStartKept(commandLine, show, started);
+  }
+  uint32_t ShellStartKept(uint32_t owner, const std::string& verb, const std::string& program,
+                          const std::string& parameters, int show,
+                          std::shared_ptr<plat::Process>& started) override {
+    shellStarts.push_back({owner, verb, program, parameters, show});
+    uint32_t result = real_.ShellStartKept(owner, verb, program, parameters, show, started);
+    WaitAtTheEnd(started);
+    return result;
+  }
+  uint32_t CommandStartKept(const std::string& commandLine, int show,
+                            std::shared_ptr<plat::Process>& started) override {
     commandStarts.push_back({0, "", commandLine, "", show});
-    return real_.CommandStart(commandLine, show);
+    uint32_t result = real_.CommandStartKept(commandLine, show, started);
+    WaitAtTheEnd(started);
+    return result;
   }
 
   struct Start {
