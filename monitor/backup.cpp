@@ -200,8 +200,7 @@ void MAIN(const rt::Parameters& parameters) {
     LogBackupRunning(backupWait.Seconds(), timedOut);
     if (timedOut) MYERROR("TIMEOUT WAITING FOR BACKUP TO COMPLETE");
     rt::COLLECTGARBAGE();
-    job.Wait(kBackupPoll);  // the job's end ends the pause
-    EndIfStopped();
+    job.Wait(kBackupPoll);  // the job's end, or a stop request, ends the pause
   }
   jobEnded(false);
   LogBackupDone(backupWait.Seconds());

@@ -37,14 +37,17 @@ struct WalkRecord {
   uint32_t failed = 0;          // the attribute calls that failed
   std::string firstFailure;     // the path of the first of them
   uint32_t firstFailureError = 0;  // and its Windows error number
+  std::string firstDenied;      // the first file the run's account may not change
 };
 WalkRecord& LastWalks();
 
 // Ends the run through MYERROR once the platform has caught a stop request
 // (SIGTERM, SIGINT or SIGHUP on POSIX): "BACKUP RUN STOPPED BY " and the
 // signal's name, with exit code 128 + its number, as a shell reports a
-// program that the signal ended. The run has asked for the lock-down by the
-// time anything calls it, so the lock-down is released.
+// program that the signal ended. The waits call it after their pauses (a
+// stop request ends a pause) and the walks before each entry, so that the
+// backup wait notices it in its next scan. The run has asked for the
+// lock-down by the time anything calls it, so the lock-down is released.
 void EndIfStopped();
 
 // The millisecond counter as an unsigned number, 0 to 4294967295.

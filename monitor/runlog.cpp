@@ -26,6 +26,7 @@ constexpr uint32_t kKeptAttributes = plat::kAttrReadOnly | plat::kAttrSystem | p
                                      plat::kAttrNotContentIndexed;
 
 bool running = false;
+bool linkLogged = false;  // a link out of the root has been named in this run
 
 std::string Stamp() {
   plat::CalendarTime now = rt::Os().clock.LocalNow();
@@ -167,6 +168,7 @@ std::string WhatTheLastRunLeftOpen() {
 
 RunLog::RunLog(const rt::Parameters& parameters) {
   running = true;
+  linkLogged = false;
   uint32_t error = plat::LastError();
   std::string lines = WhatTheLastRunLeftOpen();
   std::string folder;
@@ -222,6 +224,16 @@ void LogMarking(uint64_t seconds) {
   LogEvent("Marking: " + std::to_string(walk.marked) + " files marked, " +
            std::to_string(walk.alreadyFlagged) + " already flagged, " + failures + ", " +
            Seconds(seconds));
+  if (!walk.firstDenied.empty()) {
+    LogEvent("Marking could not change " + walk.firstDenied +
+             ": the run's account needs write access to every file of the shared root");
+  }
+}
+
+void LogLinkOutOfTheRoot(std::string_view path) {
+  if (!running || linkLogged) return;
+  linkLogged = true;
+  LogEvent("Link " + std::string(path) + " leads out of the shared root: not followed");
 }
 
 void LogBackupRunning(uint64_t seconds, bool timedOut) {

@@ -53,6 +53,7 @@ void LogLockdownInForce(uint64_t seconds);
 void LogLockdownRefused(uint64_t seconds, const rt::Value& reason);
 void LogLockdownTimeout(uint64_t seconds);
 void LogMarking(uint64_t seconds);
+void LogLinkOutOfTheRoot(std::string_view path);  // the first of a run only
 void LogBackupRunning(uint64_t seconds, bool timedOut);
 void LogBackupJobEnded(uint32_t exitCode, uint64_t seconds, bool flagged);
 void LogBackupDone(uint64_t seconds);

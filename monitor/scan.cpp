@@ -4,6 +4,7 @@
 // the folders on the current path. Of each entry they read the name and the
 // attribute letters, and ask the listing for nothing else.
 #include "monitor/backup.h"
+#include "monitor/runlog.h"
 
 namespace monitor {
 
@@ -40,9 +41,31 @@ rt::Value PathOf(const rt::Value& folder, std::string_view name, std::string_vie
   return path;
 }
 
+// A file link whose target lies outside the shared root is passed over, as
+// the file server passes it over for the share's users (Samba's "wide links
+// = no"): the scan does not wait for it and the marking does not write
+// through it. The run log names the first one.
+bool LeadsOutOfTheRoot(const rt::Value& folder, std::string_view name, uint32_t attributes) {
+  if (!IsLink(attributes)) return false;
+  rt::Value path = PathOf(folder, name);
+  if (!rt::Os().files.LeadsOutside(path.Text())) return false;
+  LogLinkOutOfTheRoot(path.Text());
+  return true;
+}
+
 // The listing of a folder: plain files and folders, neither hidden nor system.
 rt::WalkListing ListFolder(const rt::Value& folder) {
   return rt::WalkListing(PathOf(folder, "*.*"), kListed);
+}
+
+// Counts a failed attribute call, and keeps the first failure and the first
+// refusal of the run's rights.
+void NoteFailure(WalkRecord& record, const std::string& path, uint32_t error) {
+  if (record.failed++ == 0) {
+    record.firstFailureError = error;
+    record.firstFailure = path;
+  }
+  if (error == plat::kErrorAccessDenied && record.firstDenied.empty()) record.firstDenied = path;
 }
 
 }  // namespace
@@ -63,7 +86,7 @@ bool BACKUPINPROGRESS(const rt::Value& prefix, rt::Here caller) {
     if (IsSelfOrParent(name)) continue;
     if (IsFolder(attributes)) {
       if (!IsLink(attributes) && BACKUPINPROGRESS(PathOf(folder, name, "\\"))) return true;
-    } else if (HasArchive(attributes)) {
+    } else if (HasArchive(attributes) && !LeadsOutOfTheRoot(folder, name, attributes)) {
       LastWalks().flaggedFile = PathOf(folder, name).Text();
       return true;
     }
@@ -84,13 +107,14 @@ void MARKFILES(const rt::Value& setAttributes, const rt::Value& prefix, rt::Here
       if (IsSelfOrParent(name)) continue;
       if (IsFolder(attributes)) {
         if (!IsLink(attributes)) MARKFILES(setAttributes, PathOf(folder, name, "\\"));
+      } else if (LeadsOutOfTheRoot(folder, name, attributes)) {
+        continue;
       } else if (!HasArchive(attributes)) {
         // A failure is passed over; the record counts it.
         if (rt::CALLDLL(setAttributes, {PathOf(folder, name), kArchiveOnly}).Logical()) {
           ++record.marked;
-        } else if (record.failed++ == 0) {
-          record.firstFailureError = plat::LastError();
-          record.firstFailure = PathOf(folder, name).Text();
+        } else {
+          NoteFailure(record, PathOf(folder, name).Text(), plat::LastError());
         }
       } else {
         ++record.alreadyFlagged;

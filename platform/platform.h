@@ -129,6 +129,11 @@ class FileSystem {
     return FindFirst(pattern, first);
   }
   virtual uint32_t GetAttributes(const std::string& path) = 0;  // kInvalidAttributes on failure
+  // True when `path`, with its links followed, names something outside the
+  // current folder: a link in the shared root that leads out of it, which a
+  // file server does not follow for the share's users. False on Windows,
+  // whose file server answers for its links itself.
+  virtual bool LeadsOutside(const std::string& path) { return false; }
   virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;
   // Copies a file with its last-write time and attributes; the copy gets the archive attribute.
   virtual bool Copy(const std::string& from, const std::string& to, bool failIfExists) = 0;

@@ -15,6 +15,7 @@
 #include "platform/posix/error.h"
 #include "platform/posix/facets.h"
 #include "platform/posix/inifile.h"
+#include "platform/posix/nofollow.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/sharelock.h"
 #include "platform/posix/wildcard.h"
@@ -96,6 +97,7 @@ class PosixFile : public File {
 struct Opened {
   std::unique_ptr<PosixFile> file;
   bool created = false;
+  WriteTarget target;  // where a file that this opens for a change lies
 };
 
 enum class Creation { kCreated, kExists, kFailed };
@@ -106,20 +108,19 @@ bool GuardNewFile(int fd, uint32_t access, uint32_t share, uint32_t newAttribute
 }
 
 // Creates a file in one step, as Windows does: the file gets its share mode
-// and attributes while it has no name, and only then appears under `host`, so
-// that no other process can open it empty and unguarded in between (a start
-// copying an identity file that another start is creating would otherwise
-// copy nothing). A file system without unnamed files, or a host without
-// /proc, gets the name first and the guard right after.
-Creation CreateHostFile(const std::string& host, int mode, uint32_t access, uint32_t share,
+// and attributes while it has no name, and only then appears under its name
+// in the target's folder, so that no other process can open it empty and
+// unguarded in between (a start copying an identity file that another start
+// is creating would otherwise copy nothing). A file system without unnamed
+// files, or a host without /proc, gets the name first and the guard right
+// after. Neither way follows a link that holds the name: it exists.
+Creation CreateHostFile(const WriteTarget& target, int mode, uint32_t access, uint32_t share,
                         uint32_t newAttributes, int& fd) {
-  size_t slash = host.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : host.substr(0, slash + 1);
-  fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  fd = openat(target.folder(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   if (fd >= 0) {
-    std::string unnamed = "/proc/self/fd/" + std::to_string(fd);
     bool guarded = GuardNewFile(fd, access, share, newAttributes);
-    if (guarded && linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, host.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (guarded && linkat(AT_FDCWD, DescriptorPath(fd).c_str(), target.folder(), target.name(),
+                          AT_SYMLINK_FOLLOW) == 0) {
       return Creation::kCreated;
     }
     int error = errno;
@@ -128,25 +129,61 @@ Creation CreateHostFile(const std::string& host, int mode, uint32_t access, uint
     if (!guarded) return Creation::kFailed;
     if (error == EEXIST) return Creation::kExists;
     if (error != ENOENT || ::access("/proc/self/fd", X_OK) == 0) {
-      FailErrno(error, host);
+      Fail(WindowsError(error));
       return Creation::kFailed;
     }
   }
-  fd = open(host.c_str(), mode | O_CREAT | O_EXCL, 0666);
+  fd = openat(target.folder(), target.name(), mode | O_CREAT | O_EXCL, 0666);
   if (fd < 0) {
     if (errno == EEXIST) return Creation::kExists;
-    FailErrno(errno, host);
+    Fail(WindowsError(errno));
     return Creation::kFailed;
   }
   if (!GuardNewFile(fd, access, share, newAttributes)) {
     uint32_t error = LastError();
-    unlink(host.c_str());  // leave nothing half made
+    unlinkat(target.folder(), target.name(), 0);  // leave nothing half made
     close(fd);
     fd = -1;
     SetLastError(error);
     return Creation::kFailed;
   }
   return Creation::kCreated;
+}
+
+// Only regular files are opened: Windows opens no folder as a file, and a
+// FIFO or a device is no file of the shared root (opening one could block
+// or act on the device). A link that a change met is refused as well.
+bool IsPlainFile(const struct stat& facts) { return S_ISREG(facts.st_mode); }
+
+// Opens an existing file, refusing (5) what is not a regular file before
+// and after the open, which does not block. A change opens the name in its
+// folder without following a link there (a link is refused); a read follows
+// links, but for a relative name not out of the current folder. -1 with the
+// last error set when it cannot be opened.
+int OpenExisting(const std::string& host, const WriteTarget* change, int mode) {
+  struct stat facts;
+  bool found = change ? fstatat(change->folder(), change->name(), &facts, AT_SYMLINK_NOFOLLOW) == 0
+                      : stat(host.c_str(), &facts) == 0;
+  if (found && !IsPlainFile(facts)) {
+    Fail(kErrorAccessDenied);
+    return -1;
+  }
+  mode |= O_NONBLOCK | O_NOCTTY;
+  int fd = change ? openat(change->folder(), change->name(), mode | O_NOFOLLOW)
+                  : open(host.c_str(), mode);
+  if (fd < 0) {
+    FailErrno(errno == ELOOP ? EACCES : errno, host);
+    return -1;
+  }
+  bool refused = fstat(fd, &facts) != 0 || !IsPlainFile(facts) ||
+                 (!change && host[0] != '/' && OutsideCurrentFolder(fd)) ||
+                 fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0;
+  if (refused) {
+    close(fd);
+    Fail(kErrorAccessDenied);
+    return -1;
+  }
+  return fd;
 }
 
 // Opens a host file as CreateFile does, with the share mode of this layer.
@@ -157,11 +194,13 @@ Opened OpenHost(const std::string& host, uint32_t access, uint32_t share, Dispos
                 uint32_t newAttributes = kAttrArchive) {
   bool overwrite = disposition == Disposition::kCreateAlways;
   bool writes = (access & kWrite) || overwrite;
+  bool changes = writes || disposition != Disposition::kOpenExisting;
   int mode = (writes ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   Opened result;
   int fd = -1;
+  if (changes && !result.target.Resolve(host)) return {};
   if (disposition != Disposition::kOpenExisting) {
-    switch (CreateHostFile(host, mode, access, share, newAttributes, fd)) {
+    switch (CreateHostFile(result.target, mode, access, share, newAttributes, fd)) {
       case Creation::kCreated:
         result.file = std::make_unique<PosixFile>(fd, access);
         result.created = true;
@@ -177,17 +216,11 @@ Opened OpenHost(const std::string& host, uint32_t access, uint32_t share, Dispos
         break;
     }
   }
-  fd = open(host.c_str(), mode);
-  if (fd < 0) {
-    FailErrno(errno, host);
-    return {};
-  }
+  fd = OpenExisting(host, changes ? &result.target : nullptr, mode);
+  if (fd < 0) return {};
   result.file = std::make_unique<PosixFile>(fd, access);
   struct stat facts;
-  if (fstat(fd, &facts) != 0 || S_ISDIR(facts.st_mode)) {
-    Fail(kErrorAccessDenied);  // Windows opens no folder as a file
-    return {};
-  }
+  fstat(fd, &facts);
   uint32_t stored = StoredBits(ReadStoredAttributes(fd));
   if (writes && (stored & kAttrReadOnly)) {
     Fail(kErrorAccessDenied);
@@ -337,8 +370,8 @@ class OneEntrySearch : public DirectorySearch {
 };
 
 // Opens a file only to test its share locks; -1 where it cannot be opened.
-int OpenForShareTest(const std::string& host) {
-  return open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+int OpenForShareTest(const WriteTarget& target) {
+  return openat(target.folder(), target.name(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
 }
 
 class PosixFileSystem : public FileSystem {
@@ -361,9 +394,36 @@ class PosixFileSystem : public FileSystem {
     return facts.attributes;
   }
 
+  // A link's attributes are its target's, as a listing reports them: the
+  // change goes to the target, but only while it stays inside the current
+  // folder (5 otherwise).
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     std::string host;
-    return TranslatePath(path, host) && WriteStoredAttributes(host, attributes);
+    WriteTarget target;
+    if (!TranslatePath(path, host) || !target.Resolve(host)) return false;
+    int fd = openat(target.folder(), target.name(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat facts;
+    if (fd >= 0 && fstat(fd, &facts) == 0 && S_ISLNK(facts.st_mode)) {
+      close(fd);
+      fd = openat(target.folder(), target.name(), O_PATH | O_CLOEXEC);
+      if (fd >= 0 && OutsideCurrentFolder(fd)) {
+        close(fd);
+        return Fail(kErrorAccessDenied);
+      }
+    }
+    if (fd < 0) return FailErrno(errno, host);
+    bool written = WriteStoredAttributes(DescriptorPath(fd), attributes);
+    close(fd);
+    return written;
+  }
+
+  bool LeadsOutside(const std::string& path) override {
+    std::string host;
+    if (!TranslatePath(path, host)) return false;
+    int fd = open(host.c_str(), O_PATH | O_CLOEXEC);
+    bool outside = fd >= 0 && OutsideCurrentFolder(fd);
+    if (fd >= 0) close(fd);
+    return outside;
   }
 
   // As CopyFile: the copy gets the source's attributes and archive, its last
@@ -388,32 +448,39 @@ class PosixFileSystem : public FileSystem {
                   (futimens(out, times) == 0 || FailErrno(errno, toHost));
     if (!copied && target.created) {
       uint32_t error = LastError();
-      unlink(toHost.c_str());
+      unlinkat(target.target.folder(), target.target.name(), 0);
       SetLastError(error);
     }
     if (copied) SetLastError(kErrorSuccess);
     return copied;
   }
 
+  // A link is deleted itself, never what it points at.
   bool Delete(const std::string& path) override {
     std::string host;
-    if (!TranslatePath(path, host)) return false;
+    WriteTarget target;
+    if (!TranslatePath(path, host) || !target.Resolve(host)) return false;
     struct stat facts;
-    if (lstat(host.c_str(), &facts) != 0) return FailErrno(errno, host);
+    if (fstatat(target.folder(), target.name(), &facts, AT_SYMLINK_NOFOLLOW) != 0) {
+      return FailErrno(errno, host);
+    }
     if (S_ISDIR(facts.st_mode)) return Fail(kErrorAccessDenied);
-    if (S_ISLNK(facts.st_mode)) return unlink(host.c_str()) == 0 || FailErrno(errno, host);
-    int fd = OpenForShareTest(host);
+    if (!S_ISREG(facts.st_mode)) {
+      return unlinkat(target.folder(), target.name(), 0) == 0 || FailErrno(errno, host);
+    }
+    int fd = OpenForShareTest(target);
     std::unique_ptr<ShareGate> gate;
     if (fd >= 0) gate = std::make_unique<ShareGate>(fd);
     bool deleted = false;
     if (gate && (!gate->held() || DeletionDenied(fd))) {
       Fail(kErrorSharingViolation);
-    } else if (StoredBits(ReadStoredAttributes(host)) & kAttrReadOnly) {
+    } else if (StoredBits(fd >= 0 ? ReadStoredAttributes(fd) : ReadStoredAttributes(host)) &
+               kAttrReadOnly) {
       Fail(kErrorAccessDenied);
     } else if (MappedByAnyProcess(facts.st_dev, facts.st_ino)) {
       Fail(kErrorAccessDenied);  // Windows refuses to delete a loaded image
     } else {
-      deleted = unlink(host.c_str()) == 0 || FailErrno(errno, host);
+      deleted = unlinkat(target.folder(), target.name(), 0) == 0 || FailErrno(errno, host);
     }
     gate.reset();
     if (fd >= 0) close(fd);
@@ -422,19 +489,29 @@ class PosixFileSystem : public FileSystem {
 
   bool Rename(const std::string& from, const std::string& to) override {
     std::string fromHost, toHost;
-    if (!TranslatePath(from, fromHost) || !TranslatePath(to, toHost)) return false;
-    struct stat facts;
-    if (lstat(fromHost.c_str(), &facts) != 0) return FailErrno(errno, fromHost);
-    if (lstat(toHost.c_str(), &facts) == 0) return Fail(kErrorAlreadyExists);
-    int fd = S_ISREG(facts.st_mode) ? OpenForShareTest(fromHost) : -1;
+    WriteTarget source, target;
+    if (!TranslatePath(from, fromHost) || !TranslatePath(to, toHost) || !source.Resolve(fromHost) ||
+        !target.Resolve(toHost)) {
+      return false;
+    }
+    struct stat facts, existing;
+    if (fstatat(source.folder(), source.name(), &facts, AT_SYMLINK_NOFOLLOW) != 0) {
+      return FailErrno(errno, fromHost);
+    }
+    if (fstatat(target.folder(), target.name(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+      return Fail(kErrorAlreadyExists);
+    }
+    int fd = S_ISREG(facts.st_mode) ? OpenForShareTest(source) : -1;
     std::unique_ptr<ShareGate> gate;
     if (fd >= 0) gate = std::make_unique<ShareGate>(fd);
     bool renamed = false;
     if (gate && (!gate->held() || DeletionDenied(fd))) {
       Fail(kErrorSharingViolation);
-    } else if (renameat2(AT_FDCWD, fromHost.c_str(), AT_FDCWD, toHost.c_str(), RENAME_NOREPLACE) == 0) {
+    } else if (renameat2(source.folder(), source.name(), target.folder(), target.name(),
+                         RENAME_NOREPLACE) == 0) {
       renamed = true;
-    } else if (errno == EINVAL && rename(fromHost.c_str(), toHost.c_str()) == 0) {
+    } else if (errno == EINVAL &&
+               renameat(source.folder(), source.name(), target.folder(), target.name()) == 0) {
       renamed = true;  // a file system without the no-replace flag; the target was tested above
     } else {
       Fail(errno == EEXIST ? kErrorAlreadyExists : WindowsError(errno, toHost));
@@ -446,8 +523,9 @@ class PosixFileSystem : public FileSystem {
 
   bool MakeFolder(const std::string& path) override {
     std::string host;
-    if (!TranslatePath(path, host)) return false;
-    if (mkdir(host.c_str(), 0777) == 0) return true;
+    WriteTarget target;
+    if (!TranslatePath(path, host) || !target.Resolve(host)) return false;
+    if (mkdirat(target.folder(), target.name(), 0777) == 0) return true;
     return FailErrno(errno, host, true);  // 183 when it exists, 3 when the parent is missing
   }
 

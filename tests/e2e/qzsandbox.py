@@ -164,6 +164,16 @@ class Sandbox:
             open(self.path("PURCHASE.EXIT"), "w").close()
 
 
+def wait_for(condition, timeout=60.0):
+    """Polls `condition` until it holds; gives its last value (falsy after `timeout` seconds)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(0.05)
+
+
 # The account that run-backup, started as root, becomes in the tests: one
 # without privileges that every Debian system has.
 RUN_ACCOUNT = "nobody"

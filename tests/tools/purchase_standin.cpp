@@ -9,7 +9,8 @@
 //   AUTORUN.ERR with a reason that quotes item 2;
 // - a pass-through text holding the word HOLD keeps the local libxl.dll
 //   loaded, as the real application does while it runs, until PURCHASE.EXIT
-//   appears in the current folder (at most two minutes);
+//   appears in the current folder (at most two minutes); PURCHASE.HELD in
+//   the current folder says that it holds the library;
 // - started in the launcher's place, as `<local folder> "<request>"`, it
 //   answers the lock-down request itself (for a monitor under wine, where the
 //   real launcher cannot prepare a local folder).
@@ -69,12 +70,15 @@ void AnswerLockDown(plat::Platform& os, const std::string& request) {
 
 void HoldLibrary(plat::Platform& os, const std::string& localFolder) {
   uint32_t library = os.libraries.Load(localFolder + "libxl.dll");
+  if (library != 0) Write(os, "PURCHASE.HELD", "");
   plat::FindEntry entry;
   for (uint32_t waited = 0; waited < kHoldLimit && !os.files.FindFirst("PURCHASE.EXIT", entry);
        waited += kPollPause) {
     os.clock.Sleep(kPollPause);
   }
-  if (library != 0) os.libraries.Free(library);
+  if (library == 0) return;
+  os.libraries.Free(library);
+  os.files.Delete("PURCHASE.HELD");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 // runs the real programs.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -88,6 +89,19 @@ class MonitorTest : public support::TempFolderTest {
     support::MakeFolders("UTILS\\QZTSTDIR");
     support::MakeFolders("UTILS\\QZBACKUP");
     support::WriteBytes("UTILS\\QZTSTDIR\\QZTSTDIR.CHK", "");
+  }
+
+  // Makes the folder SHARE (emptied) the current folder, beside the folder
+  // OUTSIDE (emptied too): what a link leads to there lies outside the
+  // shared root. Gives OUTSIDE's host path.
+  std::filesystem::path ShareBesideOutside() {
+    std::filesystem::current_path(HostRoot());
+    for (const char* folder : {"SHARE", "OUTSIDE"}) {
+      std::filesystem::remove_all(HostRoot() / folder);
+      std::filesystem::create_directory(HostRoot() / folder);
+    }
+    std::filesystem::current_path(HostRoot() / "SHARE");
+    return HostRoot() / "OUTSIDE";
   }
 
   // Runs QZBACKUP with the words after its name; gives the exit code.

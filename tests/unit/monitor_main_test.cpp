@@ -1,5 +1,7 @@
 // The monitor's main sequence, as whole in-process runs on real files with
 // a simulated clock.
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -353,6 +355,69 @@ TEST_F(MainTest, StopRequestEndsTheRunAndReleasesTheLockDown) {
   EXPECT_EQ(processes.started.size(), 1u);
   EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
 }
+
+#ifndef _WIN32
+// A user of the share may put a link in place of any file the monitor
+// writes, before the run or during it. No write goes through it: its target
+// stays as it was, and the run goes on as it does when that write fails.
+TEST_F(MainTest, LinksInPlaceOfTheMonitorsFilesLeadNoWriteOutOfTheRoot) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  enum When { kBeforeTheRun, kAsTheLockDown, kAtTheBackup };
+  struct Case {
+    const char* link;
+    When when;
+    bool jobTakesAll;     // else the run times out after the link is there
+    const char* outcome;  // what the status files that could be written say
+  };
+  const Case cases[] = {
+      {"UTILS\\QZBACKUP\\QZBACKUP.LOG", kBeforeTheRun, true, "COMPLETED ON"},
+      {"LOCKDOWN.SYS", kAsTheLockDown, true, "COMPLETED ON"},
+      {"UTILS\\QZBACKUP\\QZBACKUP.TST", kBeforeTheRun, true, "O/S code: 5\r\nOperation: UTILS\\QZBACKUP\\QZBACKUP.TST"},
+      {"UTILS\\QZBACKUP\\QZBACKUP.OK", kAtTheBackup, true, "O/S code: 5\r\nOperation: UTILS\\QZBACKUP\\QZBACKUP.OK"},
+      {"QZBACKUP.ERR", kAtTheBackup, false, "TIMEOUT WAITING FOR BACKUP TO COMPLETE"},
+      {"UTILS\\QZBACKUP\\QZBACKUP.ERR", kAtTheBackup, false, "TIMEOUT WAITING FOR BACKUP TO COMPLETE"},
+      {"UTILS\\QZBACKUP", kBeforeTheRun, true, "O/S code: 5\r\nOperation: UTILS\\QZBACKUP\\QZBACKUP.TST"},
+  };
+  const std::string precious(100000, 'p');  // larger than the run log may grow
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    std::filesystem::path outside = ShareBesideOutside();
+    MakeSharedRoot();
+    bool folder = std::string(c.link) == "UTILS\\QZBACKUP";
+    std::filesystem::path target = outside / (folder ? "FOLDER" : "TARGET");
+    if (folder) {
+      std::filesystem::create_directory(target);
+    } else {
+      std::ofstream(target, std::ios::binary) << precious;
+    }
+    auto placeLink = [&] {
+      std::filesystem::remove_all(support::HostPath(c.link));
+      std::filesystem::create_symlink(target, support::HostPath(c.link));
+    };
+    if (c.when == kBeforeTheRun) placeLink();
+    processes.onStart = [&](const std::string& line) {
+      if (line.rfind("QZSTART.EXE ", 0) == 0) {
+        c.when == kAsTheLockDown ? placeLink() : support::WriteBytes("LOCKDOWN.SYS", "");
+        return;
+      }
+      if (c.when == kAtTheBackup) placeLink();
+      if (c.jobTakesAll) ClearArchiveAttributes();
+    };
+    Run("BACKUP.EXE FULL 1 ACME NIGHT");
+    std::string outcome = support::ReadBytes("QZBACKUP.ERR") +
+                          support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.ERR") +
+                          support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.OK");
+    EXPECT_NE(outcome.find(c.outcome), std::string::npos) << outcome;
+    EXPECT_FALSE(support::Exists("LOCKDOWN.SYS"));
+    if (folder) {
+      EXPECT_TRUE(std::filesystem::is_empty(target));
+    } else {
+      EXPECT_EQ(support::ReadBytes(target.string()), precious);
+      EXPECT_EQ(Attributes(target.string()), plat::kAttrNormal);
+    }
+  }
+}
+#endif
 
 TEST_F(MainTest, MissingStatusFolderFailsAtTheTestFile) {
   std::filesystem::remove_all(support::HostPath("UTILS\\QZBACKUP"));

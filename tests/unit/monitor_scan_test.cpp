@@ -1,7 +1,9 @@
 // The archive-attribute scan and the marking, over real trees.
 #include <filesystem>
+#include <regex>
 #include <string>
 
+#include "monitor/runlog.h"
 #include "monitor_fixture.h"
 
 namespace monitor_test {
@@ -89,6 +91,65 @@ TEST_F(ScanTest, FolderLinkToItsParentIsNotEntered) {
   EXPECT_FALSE(InProgress());
   Mark();  // ends, and marks the file once
   EXPECT_TRUE(HasArchive("DATA\\PLAIN.DBF"));
+}
+
+TEST_F(ScanTest, FolderLinkToAFolderOutsideIsNotEntered) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  std::filesystem::path outside = ShareBesideOutside();
+  Make("..\\OUTSIDE\\FLAGGED.DBF", plat::kAttrArchive);
+  Make("DATA\\PLAIN.DBF");
+  std::filesystem::create_directory_symlink(outside, support::HostPath("DATA\\LINK"));
+  EXPECT_FALSE(InProgress());
+}
+
+// A file link out of the root is neither waited for nor marked, and the run
+// log names the first one met, once; a link within the root is followed.
+TEST_F(ScanTest, FileLinkOutOfTheRootIsNeitherWaitedForNorMarked) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  std::filesystem::path outside = ShareBesideOutside();
+  MakeSharedRoot();
+  Make("..\\OUTSIDE\\SECRET.DBF", plat::kAttrReadOnly);
+  Make("DATA\\ORDERS.DBF");
+  std::filesystem::create_symlink(outside / "SECRET.DBF", support::HostPath("DATA\\LINKED.DBF"));
+  std::filesystem::create_symlink("ORDERS.DBF", support::HostPath("DATA\\INSIDE.DBF"));
+  monitor::RunLog log(rt::Parameters({"BACKUP.EXE", "FULL"}));
+  monitor::LastWalks() = {};
+  Mark();
+  EXPECT_EQ(Attributes("..\\OUTSIDE\\SECRET.DBF"), plat::kAttrReadOnly);
+  EXPECT_TRUE(HasArchive("DATA\\ORDERS.DBF"));
+  EXPECT_EQ(monitor::LastWalks().failed, 0u);
+  ClearArchiveAttributes();
+  Make("..\\OUTSIDE\\SECRET.DBF", plat::kAttrArchive);
+  EXPECT_FALSE(InProgress());
+  std::string lines = support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.LOG");
+  size_t named = lines.find(" Link DATA\\LINKED.DBF leads out of the shared root: not followed\r\n");
+  EXPECT_NE(named, std::string::npos) << lines;
+  EXPECT_EQ(named, lines.rfind(" Link ")) << "named more than once: " << lines;
+}
+
+// A file the run's account may not change is named in the run log after the
+// marking's line, with what to do about it.
+TEST_F(ScanTest, FileTheRunMayNotChangeIsNamedWithTheFix) {
+  SKIP_UNLESS_ARCHIVE_CLEARS();
+  MakeFolder("UTILS\\QZBACKUP");
+  Make("DATA\\ORDERS.DBF");
+  std::filesystem::permissions(support::HostPath("DATA\\ORDERS.DBF"),
+                               std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                   std::filesystem::perms::others_read);
+  monitor::RunLog log(rt::Parameters({"BACKUP.EXE", "FULL"}));
+  monitor::LastWalks() = {};
+  {
+    support::OrdinaryRights ordinary;
+    Mark();
+  }
+  monitor::LogMarking(0);
+  std::string lines = support::ReadBytes("UTILS\\QZBACKUP\\QZBACKUP.LOG");
+  EXPECT_TRUE(std::regex_search(
+      lines, std::regex(" Marking: 0 files marked, 0 already flagged, 1 failed \\(first "
+                        "DATA\\\\ORDERS\\.DBF, error 5\\), 0 s\r\n[0-9/: ]{18}Marking could not "
+                        "change DATA\\\\ORDERS\\.DBF: the run's account needs write access to "
+                        "every file of the shared root\r\n")))
+      << lines;
 }
 #endif
 

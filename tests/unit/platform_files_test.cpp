@@ -285,6 +285,19 @@ TEST_F(FilesTest, CopyKeepsTimeModeAndAttributesAndAddsArchive) {
   EXPECT_EQ(plat::LastError(), plat::kErrorPathNotFound);
 }
 
+#ifndef _WIN32
+// A copy that fails part-way (a full disk, a quota) leaves no half-written
+// file, which a reader would take for the whole.
+TEST_F(FilesTest, CopyThatFailsPartWayLeavesNoTarget) {
+  support::WriteBytes(Path("BIG.DAT"), std::string(1 << 20, 'b'));
+  {
+    support::FileSizeLimit limit(4096);
+    EXPECT_FALSE(Files().Copy(Path("BIG.DAT"), Path("COPY.DAT"), false));
+  }
+  EXPECT_FALSE(support::Exists(Path("COPY.DAT")));
+}
+#endif
+
 TEST_F(FilesTest, CopyOverwritesInPlaceAndNeverOntoItself) {
   support::WriteBytes(Path("new"), "new content");
   support::WriteBytes(Path("old"), "old content that is longer");
@@ -329,6 +342,60 @@ TEST_F(FilesTest, DeleteRenameAndMakeFolderReportWindowsErrors) {
   EXPECT_TRUE(Files().Delete(Path("b")));
   EXPECT_FALSE(support::Exists(Path("b")));
 }
+
+#ifndef _WIN32
+// The current folder is the shared root, where users may put links. Nothing
+// is written through a link (the last part of a name, or a folder on the way
+// of a relative one), links out of the folder are not followed for reads or
+// attributes, and only regular files are opened.
+TEST_F(FilesTest, NoWriteGoesThroughALinkAndOnlyRegularFilesOpen) {
+  fs::create_directories(HostRoot() / "OUTSIDE");
+  fs::create_directories(HostRoot() / "SHARE");
+  fs::current_path(HostRoot() / "SHARE");
+  const std::string target = "..\\OUTSIDE\\TARGET.TXT";
+  support::WriteBytes(target, "outside");
+  support::WriteBytes("FILE.TXT", "inside");
+  fs::create_symlink(HostRoot() / "OUTSIDE" / "TARGET.TXT", "LINK.TXT");
+  fs::create_directory_symlink(HostRoot() / "OUTSIDE", "FOLDER");
+  fs::create_symlink("FILE.TXT", "INSIDE.TXT");
+  auto refused = [](bool succeeded) { return !succeeded && plat::LastError() == plat::kErrorAccessDenied; };
+
+  for (Disposition disposition : {Disposition::kCreateAlways, Disposition::kOpenAlways,
+                                  Disposition::kOpenExisting}) {
+    EXPECT_TRUE(refused(Files().Open("LINK.TXT", plat::kWrite, plat::kShareNone, disposition) != nullptr));
+    EXPECT_TRUE(refused(Files().Open(Root() + "SHARE\\LINK.TXT", plat::kWrite, plat::kShareNone,
+                                     disposition) != nullptr));
+  }
+  EXPECT_TRUE(refused(Files().Open("FOLDER\\NEW.TXT", plat::kWrite, plat::kShareNone,
+                                   Disposition::kCreateNew) != nullptr));
+  EXPECT_TRUE(refused(Files().Copy("FILE.TXT", "LINK.TXT", false)));
+  EXPECT_TRUE(refused(Files().Rename("FOLDER\\TARGET.TXT", "MOVED.TXT")));
+  EXPECT_FALSE(Files().Rename("FILE.TXT", "LINK.TXT"));
+  EXPECT_TRUE(refused(Files().MakeFolder("FOLDER\\NEW")));
+  EXPECT_TRUE(refused(Files().Delete("FOLDER\\TARGET.TXT")));
+  EXPECT_TRUE(refused(Files().SetAttributes("LINK.TXT", plat::kAttrHidden)));
+  EXPECT_TRUE(refused(Files().Open("LINK.TXT", plat::kRead, plat::kShareRead,
+                                   Disposition::kOpenExisting) != nullptr));
+  EXPECT_EQ(support::ReadBytes(target), "outside");
+  EXPECT_EQ(Files().GetAttributes(target), plat::kAttrNormal);
+  EXPECT_EQ(fs::directory_iterator(HostRoot() / "OUTSIDE")->path().filename(), "TARGET.TXT");
+  EXPECT_TRUE(Files().LeadsOutside("LINK.TXT"));
+  EXPECT_FALSE(Files().LeadsOutside("INSIDE.TXT"));
+
+  // A link inside the folder is followed for reads and attributes; deleting
+  // a link deletes the link.
+  EXPECT_TRUE(Files().Open("INSIDE.TXT", plat::kRead, plat::kShareRead, Disposition::kOpenExisting));
+  EXPECT_TRUE(Files().SetAttributes("INSIDE.TXT", plat::kAttrHidden));
+  EXPECT_EQ(Files().GetAttributes("FILE.TXT"), plat::kAttrHidden);
+  EXPECT_TRUE(Files().Delete("LINK.TXT"));
+  EXPECT_EQ(support::ReadBytes(target), "outside");
+
+  // A FIFO is no file: refused at once, never waited on.
+  support::MakeFifo("PIPE");
+  EXPECT_TRUE(refused(Files().Open("PIPE", plat::kRead, plat::kShareRead, Disposition::kOpenExisting) != nullptr));
+  EXPECT_TRUE(refused(Files().Open("PIPE", plat::kWrite, plat::kShareNone, Disposition::kCreateAlways) != nullptr));
+}
+#endif
 
 TEST_F(FilesTest, ProfileStringsAreWrittenInPlace) {
   if (support::RunningUnderWine()) GTEST_SKIP() << "wine rewrites the whole file";

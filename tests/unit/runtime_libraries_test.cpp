@@ -139,6 +139,12 @@ TEST_F(LibrariesTest, IntegerTextAndLogicalCodes) {
   EXPECT_EQ(rt::CALLDLL(absOfLogical, {"yes"}), Value(0));
   EXPECT_EQ(rt::CALLDLL(C("abs", "BOOL", "INT"), {-3}), Value(true));
   EXPECT_EQ(rt::CALLDLL(C("abs", "BOOL", "INT"), {0}), Value(false));
+  // The whole register counts: 256 is true, though its low byte is 0.
+  std::string tool = support::ToolPath("x");
+  Value standin = rt::LOADLIBRARY(tool.substr(0, tool.find_last_of('\\') + 1) + "libxl.dll");
+  ASSERT_NE(standin, Value(0));
+  EXPECT_EQ(rt::CALLDLL(rt::GETPROCADDRESS(standin, "StandinWideTrue", "C", "BOOL")), Value(true));
+  rt::FREELIBRARY(standin);
 }
 
 TEST_F(LibrariesTest, FloatingCodes) {

@@ -64,6 +64,7 @@ class FaultyFiles : public plat::FileSystem {
   std::unique_ptr<plat::DirectorySearch> FindFirst(const std::string& pattern,
                                                    plat::FindEntry& first) override;
   uint32_t GetAttributes(const std::string& path) override;
+  bool LeadsOutside(const std::string& path) override { return real_.LeadsOutside(path); }
   bool SetAttributes(const std::string& path, uint32_t attributes) override;
   bool Copy(const std::string& from, const std::string& to, bool failIfExists) override;
   bool Delete(const std::string& path) override;

@@ -9,6 +9,11 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/posix/paths.h"
 #endif
 
@@ -95,6 +100,38 @@ bool RunningAsRoot() {
   std::string user;
   return plat::Native().system.NetworkUserName(user) && user == "root";
 }
+
+#ifndef _WIN32
+void MakeFifo(const std::string& windowsPath) {
+  ASSERT_EQ(mkfifo(HostPath(windowsPath).c_str(), 0666), 0) << windowsPath;
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  previous_ = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  previousHandler_ = signal(SIGXFSZ, SIG_IGN);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = previous_;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, previousHandler_);
+}
+
+OrdinaryRights::OrdinaryRights() {
+  constexpr uid_t kNobody = 65534;
+  switched_ = geteuid() == 0 && seteuid(kNobody) == 0;
+}
+
+OrdinaryRights::~OrdinaryRights() {
+  if (switched_) seteuid(0);
+}
+#endif
 
 void FakeClock::Sleep(uint32_t milliseconds) {
   sleeps.push_back(milliseconds);

@@ -49,6 +49,42 @@ bool ArchiveAttributeCanBeCleared();
 // True when running as the superuser (some read-only cases cannot be shown then under wine).
 bool RunningAsRoot();
 
+#ifndef _WIN32
+// What POSIX lets a test arrange that no file operation can: a FIFO, a
+// limit on the size of the files this process writes, an account with less
+// rights than the superuser.
+void MakeFifo(const std::string& windowsPath);
+
+// While it lives, a file that this process writes may grow to `bytes` at
+// most; a write past that fails (SIGXFSZ is ignored, so that it fails rather
+// than ending the process).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  uint64_t previous_;
+  void (*previousHandler_)(int);
+};
+
+// While it lives, the process acts with the rights of an ordinary account:
+// as the superuser, which may change any file, it takes the effective user
+// id of "nobody"; otherwise nothing changes.
+class OrdinaryRights {
+ public:
+  OrdinaryRights();
+  ~OrdinaryRights();
+  OrdinaryRights(const OrdinaryRights&) = delete;
+  OrdinaryRights& operator=(const OrdinaryRights&) = delete;
+
+ private:
+  bool switched_ = false;
+};
+#endif
+
 // A simulated clock: the tick count only moves when the code under test
 // sleeps, so waits of minutes take no time. Calendar time and conversions are
 // the real clock's, unless a fixed time is set.
@@ -215,6 +251,7 @@ class ConfinedFiles : public plat::FileSystem {
     return real_.FindFirst(pattern, first);
   }
   uint32_t GetAttributes(const std::string& path) override { return real_.GetAttributes(path); }
+  bool LeadsOutside(const std::string& path) override { return real_.LeadsOutside(path); }
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     return real_.SetAttributes(path, attributes);
   }
