@@ -288,11 +288,10 @@ class StopReportTest(ChannelsCase):
                                        cwd=self.box.top, env=self.box.env, stdout=out,
                                        stderr=subprocess.STDOUT)
         self.addCleanup(wrapper.kill)
-        deadline = time.monotonic() + 300
-        while not any(event.startswith("Backup running for") for event in self.run_log_events()):
-            self.assertLess(time.monotonic(), deadline)
-            self.assertIsNone(wrapper.poll())
-            time.sleep(0.2)
+        waiting = qzsandbox.wait_for(lambda: wrapper.poll() is not None or any(
+            event.startswith("Backup running for") for event in self.run_log_events()), 300)
+        self.assertTrue(waiting)
+        self.assertIsNone(wrapper.poll())
         wrapper.send_signal(signal.SIGTERM)
         self.assertEqual(wrapper.wait(timeout=120), 1)
         stopped = "BACKUP RUN STOPPED BY SIGTERM"
