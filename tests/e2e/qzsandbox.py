@@ -174,6 +174,35 @@ def wait_for(condition, timeout=60.0):
         time.sleep(0.05)
 
 
+# The account that run-backup, started as root, becomes in the tests: one
+# without privileges that every Debian system has.
+RUN_ACCOUNT = "nobody"
+
+
+def run_as_account(env, top, *folders):
+    """As root, sets up a run of run-backup as it goes on a server: it
+    becomes RUN_ACCOUNT, which may enter the test's folder `top` and owns
+    the `folders` that the run writes (the shared root, drive C:, the
+    archives); what is left of `top` stays root's, as the configuration's
+    folders must. Without root, run-backup runs as the running account."""
+    for folder in folders:
+        os.makedirs(folder, exist_ok=True)
+    if os.geteuid() != 0:
+        return
+    env["VARNOLET_ACCOUNT"] = RUN_ACCOUNT
+    os.chmod(top, 0o755)
+    give(RUN_ACCOUNT, *folders)
+
+
+def give(account, *folders):
+    """Gives the trees of `folders` to an account and its group."""
+    entry = pwd.getpwnam(account)
+    for folder in folders:
+        for at, subfolders, names in os.walk(folder):
+            for name in [at] + [os.path.join(at, n) for n in subfolders + names]:
+                os.lchown(name, entry.pw_uid, entry.pw_gid)
+
+
 def free_port():
     import socket
     with socket.socket() as s:
@@ -183,9 +212,12 @@ def free_port():
 
 class SambaServer:
     """A real SMB server, started on a loopback port, serving one folder as
-    the share "root"; stopped by its process id."""
+    the share "root" to guests, whom it serves as `account` (the running
+    one by default; Samba takes its guest account for the anonymous user,
+    which may not change attributes); stopped by its process id."""
 
-    def __init__(self, top, folder):
+    def __init__(self, top, folder, account=None):
+        account = account or user_name()
         self.top = os.path.join(top, "samba")
         self.port = free_port()
         for sub in ["state", "lock", "cache", "pid", "private", "log"]:
@@ -206,7 +238,7 @@ class SambaServer:
         with open(self.conf, "w") as f:
             f.write("[global]\n" + "".join("  %s = %s\n" % kv for kv in settings.items()))
             f.write("[root]\n  path = %s\n  read only = no\n  guest ok = yes\n"
-                    "  force user = %s\n" % (folder, user_name()))
+                    "  force user = %s\n" % (folder, account))
         self.log = open(self.sub("log/smbd.out"), "wb")
         self.process = subprocess.Popen(
             ["smbd", "--foreground", "--no-process-group", "--debug-stdout", "-d", "1",

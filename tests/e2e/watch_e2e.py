@@ -12,6 +12,7 @@ host would.
 import http.server
 import os
 import shutil
+import signal
 import socket
 import socketserver
 import subprocess
@@ -130,13 +131,21 @@ class WrapperCase(unittest.TestCase):
         self.configs = os.path.join(self.box.top, "etc")
         os.makedirs(self.configs)
         self.box.env["VARNOLET_CONFIG_DIR"] = self.configs
+        # The wine prefix's stand-in: its dosdevices are the sandbox's, drive C: is there.
+        self.prefix = os.path.join(self.box.top, "prefix")
+        os.makedirs(self.prefix)
+        os.symlink("../dosdevices", os.path.join(self.prefix, "dosdevices"))
+        self.metrics = os.path.join(self.box.top, "metrics")
+        # The tests' job writes its copy and its list of files in a folder of the run's.
+        self.target = os.path.join(self.box.top, "backup", "target")
+        qzsandbox.run_as_account(self.box.env, self.box.top, self.box.root, self.box.c,
+                                 self.prefix, self.metrics, os.path.dirname(self.target))
 
     def configure(self, **settings):
-        # The sandbox's dosdevices stand for the wine prefix's: drive C: is there.
         values = dict(ROOT=self.box.root, BACKUP_COMMAND=JOB, MODE="FULL", BACKUP_MINUTES="5",
                       LOCKDOWN_ITEM1="ACME", LOCKDOWN_ITEM2="NIGHT", LOCKDOWN_MINUTES="1",
-                      LOCAL_FOLDER="'C:\\_$MERIXA'", WINEPREFIX=self.box.top,
-                      QZ_BACKUP_TARGET=os.path.join(self.box.top, "target"), **settings)
+                      LOCAL_FOLDER="'C:\\_$MERIXA'", WINEPREFIX=self.prefix,
+                      QZ_BACKUP_TARGET=self.target, **settings)
         with open(os.path.join(self.configs, "night.conf"), "w") as f:
             f.write("".join("%s=%s\n" % item for item in values.items()))
         # run-backup trusts only a configuration that no one else may change.
@@ -158,7 +167,9 @@ class WrapperCase(unittest.TestCase):
             f.write("left behind")
 
 
-class ChannelsTest(WrapperCase):
+class ChannelsCase(WrapperCase):
+    """Every channel set, each with a recorder."""
+
     def setUp(self):
         super().setUp()
         self.pings = PingRecorder()
@@ -167,22 +178,26 @@ class ChannelsTest(WrapperCase):
         self.smtp = SmtpRecorder()
         self.addCleanup(self.smtp.server_close)
         self.addCleanup(self.smtp.shutdown)
-        self.metrics = os.path.join(self.box.top, "metrics")
-        os.makedirs(self.metrics)
         self.exporter = NodeExporter(self.metrics)
         self.addCleanup(self.exporter.stop)
         # msmtp as the system's sendmail, sending to the recorder.
         tools = os.path.join(self.box.top, "tools")
         os.makedirs(tools)
-        os.symlink(shutil.which("msmtp"), os.path.join(tools, "sendmail"))
-        rc = os.path.join(self.box.top, ".msmtprc")
+        rc = os.path.join(tools, "msmtprc")
         with open(rc, "w") as f:
             f.write("account default\nhost 127.0.0.1\nport %d\nfrom backup@server.test\n"
                     "auth off\ntls off\n" % self.smtp.server_address[1])
+        with open(os.path.join(tools, "sendmail"), "w") as f:
+            f.write('#!/bin/sh\nexec msmtp -C %s "$@"\n' % rc)
+        os.chmod(os.path.join(tools, "sendmail"), 0o755)
         os.chmod(rc, 0o600)
-        self.box.env.update(HOME=self.box.top, PATH=tools + ":" + self.box.env["PATH"])
+        qzsandbox.run_as_account(self.box.env, self.box.top, tools)
+        self.box.env.update(PATH=tools + ":" + self.box.env["PATH"])
+        self.configure_channels(MAIL_ON="always")
+
+    def configure_channels(self, **settings):
         self.configure(PING_URL=self.pings.url, METRICS_DIR=self.metrics,
-                       MAIL_TO="admin@office.test", MAIL_ON="always")
+                       MAIL_TO="admin@office.test", **settings)
 
     def metrics_file(self):
         with open(os.path.join(self.metrics, "varnolet-backup-night.prom")) as f:
@@ -192,6 +207,9 @@ class ChannelsTest(WrapperCase):
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
         return dict(line.rsplit(" ", 1) for line in text.splitlines() if line[0] != "#")
 
+
+
+class ChannelsTest(ChannelsCase):
     def test_a_failed_and_a_completed_run_reach_every_channel(self):
         self.lock_down()
         failed = self.run_backup()
@@ -244,6 +262,56 @@ class ChannelsTest(WrapperCase):
                          r"age=\d+s;90000;93600;0 lockdown=\d+s marking=\d+s backup=\d+s\n$")
 
 
+    def test_without_mail_on_a_failed_run_alone_mails_and_the_last_success_stays(self):
+        self.configure_channels()
+        completed = self.run_backup()
+        self.assertEqual(completed.returncode, 0, completed)
+        self.assertEqual(self.smtp.messages, [])
+        last_success = "varnolet_backup_last_success_timestamp_seconds{config=\"night\"}"
+        success = self.metrics_file()[last_success]
+        self.lock_down()
+        failed = self.run_backup()
+        self.assertEqual(failed.returncode, 1, failed)
+        self.assertEqual(len(self.smtp.messages), 1)
+        self.assertIn(": FAILED\r\n", self.smtp.messages[0])
+        values = self.metrics_file()
+        self.assertEqual(values['varnolet_backup_last_run_success{config="night"}'], "0")
+        self.assertEqual(values[last_success], success)
+
+
+class StopReportTest(ChannelsCase):
+    def test_a_run_stopped_in_the_backup_wait_frees_the_users_and_reports_the_stop(self):
+        # A file that the job leaves keeps the backup wait going.
+        self.configure_channels(QZ_BACKUP_LEAVE="DATA/ORDERS.DBF")
+        with open(os.path.join(self.box.top, "wrapper.out"), "wb") as out:
+            wrapper = subprocess.Popen([os.path.join(self.programs, "run-backup"), "night"],
+                                       cwd=self.box.top, env=self.box.env, stdout=out,
+                                       stderr=subprocess.STDOUT)
+        self.addCleanup(wrapper.kill)
+        waiting = qzsandbox.wait_for(lambda: wrapper.poll() is not None or any(
+            event.startswith("Backup running for") for event in self.run_log_events()), 300)
+        self.assertTrue(waiting)
+        self.assertIsNone(wrapper.poll())
+        wrapper.send_signal(signal.SIGTERM)
+        self.assertEqual(wrapper.wait(timeout=120), 1)
+        stopped = "BACKUP RUN STOPPED BY SIGTERM"
+        self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+        self.assertEqual(self.box.error_files(), [b"\r\n" + stopped.encode() + b"\x1a"] * 2)
+        self.assertEqual(self.run_log_events()[-1], "Run failed: " + stopped)
+        self.assertEqual([(method, path) for method, path, _ in self.pings.pings],
+                         [("GET", "/ping/abc/start"), ("POST", "/ping/abc/fail")])
+        self.assertIn("Run failed: " + stopped + "\n", self.pings.pings[1][2])
+        self.assertIn("run-backup: the run was stopped by SIGTERM", self.pings.pings[1][2])
+        self.assertEqual(self.metrics_file()['varnolet_backup_last_run_success{config="night"}'], "0")
+        self.assertIn(": FAILED\r\n", self.smtp.messages[0])
+
+    def run_log_events(self):
+        try:
+            return self.box.run_log() or []
+        except FileNotFoundError:
+            return []
+
+
 class UnansweredPingTest(WrapperCase):
     def test_a_ping_url_that_never_answers_costs_only_seconds(self):
         # A listener that takes connections and never answers them.
@@ -272,6 +340,19 @@ class CheckPluginTest(WrapperCase):
         then = time.time() - hours_ago * 3600
         os.utime(path, (then, then))
 
+    def append_run_log(self, *events):
+        """Appends (hours ago, text) events to the run log, dated in local time."""
+        with open(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.LOG"), "a") as f:
+            for hours_ago, text in events:
+                stamp = time.strftime("%m/%d/%y %H:%M:%S", time.localtime(time.time() - hours_ago * 3600))
+                f.write("%s %s\r\n" % (stamp, text))
+
+    def start_run(self, hours_ago):
+        self.append_run_log((hours_ago, "Backup run started in /srv/root: JOB FULL 5 A B"),
+                            (hours_ago, "Mode FULL, backup command JOB, backup minutes 5, lock-down "
+                                        "minutes 1, local folder C:\\_$MERIXA"),
+                            (hours_ago, "Lock-down in force after 15 s"))
+
     def test_each_state_of_a_root(self):
         self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/26 @ 02:03:00", 30)
         self.assertEqual(self.check()[0], 2)
@@ -281,24 +362,64 @@ class CheckPluginTest(WrapperCase):
         self.assertRegex(self.check("--critical=31")[1], r"^VARNOLET BACKUP WARNING - the last "
                          r"completed run ended 30\.0 hours ago \(warning: 25\) \|")
         self.assertEqual(self.check("-w", "31", "-c", "32")[0], 0)
-        # A lock-down while a run is still going is no fault.
+        # A run in progress, which erased QZBACKUP.OK when it started and
+        # holds the lock-down: the state is the last completed run's, whose
+        # end the run log gives.
+        self.start_run(30.1)
+        self.append_run_log((30, "Run completed"))
+        os.remove(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.OK"))
+        self.start_run(0.01)
         self.lock_down()
-        with open(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.LOG"), "w") as f:
-            f.write("12/09/26 02:00:00 Backup run started in /srv/root: JOB FULL 5 A B\r\n"
-                    "12/09/26 02:00:15 Lock-down in force after 15 s\r\n")
-        self.assertEqual(self.check("-w", "31", "-c", "32")[0], 0)
-        # A failure after that completion.
-        self.status_file("QZBACKUP.ERR", "ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\nUsers in ACME", 2)
+        code, line = self.check("-w", "31", "-c", "32")
+        self.assertEqual(code, 0, line)
+        self.assertRegex(line, r"^VARNOLET BACKUP OK - a run is in progress since \S+ \S+; the last "
+                         r"completed run ended 30\.0 hours ago \| age=10800\ds;111600;115200;0 "
+                         r"lockdown=15s\n$")
+        self.assertEqual(self.check()[0], 2)
+        # It fails; the failure text, which a user may have written, keeps
+        # to one line before the performance data.
+        self.append_run_log((0, "Run failed: ERROR WHILE LOCKING DOWN SYSTEM"))
+        os.remove(self.box.path("LOCKDOWN.SYS"))
+        self.status_file("QZBACKUP.ERR", "ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\nUsers in | ACME", 0)
         code, line = self.check("-w", "31", "-c", "32")
         self.assertEqual(code, 2)
         self.assertRegex(line, r"^VARNOLET BACKUP CRITICAL - the last run failed: ERROR WHILE "
-                         r"LOCKING DOWN SYSTEM Users in ACME \| age=10800\ds;111600;115200;0 "
-                         r"lockdown=15s\n$")
+                         r"LOCKING DOWN SYSTEM Users in / ACME; the last completed run ended "
+                         r"30\.0 hours ago \| age=10800\ds;111600;115200;0 lockdown=15s\n$")
+        # A run cut off past its limits, its lock-down left behind.
+        os.remove(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.ERR"))
+        self.lock_down()
+        os.utime(self.box.path("LOCKDOWN.SYS"), (time.time() - 3 * 3600,) * 2)
+        self.start_run(3)
+        code, line = self.check("-w", "31", "-c", "32")
+        self.assertEqual(code, 2, line)
+        self.assertRegex(line, r"^VARNOLET BACKUP CRITICAL - the last run, started \S+ \S+, did not "
+                         r"finish; LOCKDOWN.SYS is left behind by the run of .*: the users are "
+                         r"locked out; the last completed run ended 30\.0 hours ago \|")
+        # A status file dated in the future tells nothing.
+        self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/40 @ 02:03:00", -24)
+        self.assertRegex(self.check()[1], r"^VARNOLET BACKUP UNKNOWN - .*QZBACKUP.OK is dated in "
+                         r"the future")
+        self.assertEqual(self.check()[0], 3)
         self.assertEqual(self.check("-r", os.path.join(self.box.top, "nowhere"))[0], 3)
         code, line = self.check("-r", self.box.top)
         self.assertEqual((code, line), (3, "VARNOLET BACKUP UNKNOWN - %s is not a Varnolet shared "
                                            "root (no UTILS/QZTSTDIR/QZTSTDIR.CHK)\n" % self.box.top))
         self.assertEqual(self.check("-w")[0], 3)
+
+    def test_thresholds_are_decimal_hours_and_checked(self):
+        self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/26 @ 02:03:00", 9)
+        code, line = self.check("-w", "08", "-c", "010")
+        self.assertEqual(code, 1, line)
+        self.assertIn("(warning: 8) | age=324", line)
+        for wrong in (["-w", "30", "-c", "20"], ["-w", "0"], ["-c", "99999"], ["-w", "1e3"]):
+            code, line = self.check(*wrong)
+            self.assertEqual(code, 3, wrong)
+            self.assertRegex(line, r"^VARNOLET BACKUP UNKNOWN - .*; usage: check_varnolet_backup ")
+        version = subprocess.run([os.path.join(self.programs, "check_varnolet_backup"), "-V"],
+                                 capture_output=True, text=True)
+        self.assertEqual(version.returncode, 3)
+        self.assertRegex(version.stdout, r"^check_varnolet_backup \S")
 
 
 if __name__ == "__main__":

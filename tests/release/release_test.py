@@ -53,6 +53,8 @@ DEB_FILES = {
     "usr/lib/varnolet/jobs/smbtar-incremental": 0o755,
     "usr/lib/systemd/system/varnolet-backup@.service": 0o644,
     "usr/lib/systemd/system/varnolet-backup@.timer": 0o644,
+    "usr/lib/sysusers.d/varnolet-monitor.conf": 0o644,
+    "usr/lib/tmpfiles.d/varnolet-monitor.conf": 0o644,
     "usr/share/doc/varnolet-monitor/copyright": 0o644,
     "usr/share/doc/varnolet-monitor/changelog.gz": 0o644,
     "usr/share/doc/varnolet-monitor/examples/example.conf": 0o644,
@@ -277,7 +279,7 @@ class ContentsTest(unittest.TestCase):
 class PackagedRunTest(unittest.TestCase):
     """The Debian package unpacked into a folder, its wrapper run as the timer
     would run it on a sample root that a real Samba server serves, with the
-    packaged incremental smbclient job as the backup."""
+    packaged smbclient jobs as the backup."""
 
     def setUp(self):
         self.box = qzsandbox.Sandbox(os.path.join(BUILD, "bin"), name="qz-release-")
@@ -286,16 +288,25 @@ class PackagedRunTest(unittest.TestCase):
         subprocess.run(["dpkg-deb", "-x", Dist(first_dist()).deb, self.package], check=True)
         self.server = qzsandbox.SambaServer(self.box.top, os.path.realpath(self.box.root))
         self.addCleanup(self.server.stop)
-        self.archives = os.path.join(self.box.top, "archives")
-        configs = os.path.join(self.box.top, "etc")
-        os.makedirs(configs)
-        # Drive C: is that of the configured wine prefix, which the wrapper makes.
-        self.wine_prefix = os.path.join(self.box.top, "wine")
-        with open(os.path.join(configs, "night.conf"), "w") as f:
+        # The run's state folder: the wine prefix, whose drive C: the wrapper
+        # makes, and the archives.
+        state = os.path.join(self.box.top, "state")
+        self.archives = os.path.join(state, "archives")
+        self.wine_prefix = os.path.join(state, "wine")
+        self.configs = os.path.join(self.box.top, "etc")
+        os.makedirs(self.configs)
+        self.box.env.pop("QZ_DOSDEVICES")
+        self.box.env.pop("DISPLAY", None)
+        self.box.env["VARNOLET_CONFIG_DIR"] = self.configs
+        qzsandbox.run_as_account(self.box.env, self.box.top, self.box.root, state)
+        self.configure("jobs/smbtar-incremental")
+
+    def configure(self, job, backup_minutes=5):
+        with open(os.path.join(self.configs, "night.conf"), "w") as f:
             f.write(f"""ROOT={self.box.root}
-BACKUP_COMMAND={self.package}/usr/lib/varnolet/jobs/smbtar-incremental
+BACKUP_COMMAND={self.package}/usr/lib/varnolet/{job}
 MODE=FULL
-BACKUP_MINUTES=5
+BACKUP_MINUTES={backup_minutes}
 LOCKDOWN_ITEM1=ACME
 LOCKDOWN_ITEM2=NIGHT
 LOCKDOWN_MINUTES=1
@@ -306,10 +317,7 @@ SMB_AUTH_FILE=
 SMB_OPTIONS='-p {self.server.port} -s /dev/null'
 BACKUP_TARGET={self.archives}
 """)
-        os.chmod(os.path.join(configs, "night.conf"), 0o644)
-        self.box.env.pop("QZ_DOSDEVICES")
-        self.box.env.pop("DISPLAY", None)
-        self.box.env["VARNOLET_CONFIG_DIR"] = configs
+        os.chmod(os.path.join(self.configs, "night.conf"), 0o644)
 
     def run_backup(self):
         return self.box.run(os.path.join(self.package, "usr", "lib", "varnolet", "run-backup"),
@@ -353,6 +361,26 @@ BACKUP_TARGET={self.archives}
         self.assertEqual(qzsandbox.read_attributes(self.box.path("DATA", "ORDERS.DBF"))
                          & qzsandbox.ARCHIVE, 0)
 
+    def test_full_job_on_a_full_disk_clears_nothing_and_fails(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small file system for the archives needs root")
+        os.makedirs(self.archives, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k,mode=0777", "tmpfs",
+                        self.archives], check=True)
+        self.addCleanup(subprocess.run, ["umount", self.archives], check=True)
+        self.configure("jobs/smbtar-full", backup_minutes=3)
+        failed = self.run_backup()
+        self.assertEqual(failed.returncode, 1, failed)
+        self.assertIn(b"smbtar-archive: smbclient could not write ", failed.stderr)
+        self.assertEqual(os.listdir(self.archives), [])
+        flagged = {os.path.relpath(os.path.join(at, name), self.box.root):
+                   qzsandbox.read_attributes(os.path.join(at, name))
+                   for at, _, names in os.walk(self.box.root) for name in names}
+        self.assertEqual([path for path, attributes in flagged.items()
+                          if not attributes & (qzsandbox.ARCHIVE | qzsandbox.HIDDEN)], [])
+        # The monitor saw the job fail and ended the run at once.
+        self.assertIn("Run failed: BACKUP JOB FAILED WITH EXIT CODE 1\n", failed.stdout.decode())
+
 
 class PackagedScriptsTest(unittest.TestCase):
     """The unpacked package's wrapper and example jobs on their own: the
@@ -364,6 +392,8 @@ class PackagedScriptsTest(unittest.TestCase):
         self.programs = os.path.join(self.top, "package", "usr", "lib", "varnolet")
         subprocess.run(["dpkg-deb", "-x", Dist(first_dist()).deb,
                         os.path.join(self.top, "package")], check=True)
+        self.env = dict(os.environ, VARNOLET_CONFIG_DIR=self.top)
+        qzsandbox.run_as_account(self.env, self.top)
 
     def run_backup_with_configuration(self, mode, owner=None):
         config = os.path.join(self.top, "night.conf")
@@ -373,8 +403,7 @@ class PackagedScriptsTest(unittest.TestCase):
         if owner is not None:
             os.chown(config, owner, -1)
         return subprocess.run([os.path.join(self.programs, "run-backup"), "night"],
-                              capture_output=True, text=True,
-                              env=dict(os.environ, VARNOLET_CONFIG_DIR=self.top))
+                              capture_output=True, text=True, env=self.env)
 
     def test_configuration_that_others_may_change_is_refused(self):
         writable = self.run_backup_with_configuration(0o664)
@@ -388,14 +417,45 @@ class PackagedScriptsTest(unittest.TestCase):
         self.assertIn("is not trusted: it belongs to uid 65534 with mode 644, but it must belong "
                       "to root", foreign.stderr)
 
-    def run_full_job(self, share, budget):
+    def test_configuration_through_a_link_or_under_a_writable_folder_is_refused(self):
+        config = os.path.join(self.top, "night.conf")
+        elsewhere = os.path.join(self.top, "elsewhere.conf")
+        self.run_backup_with_configuration(0o644)
+        os.rename(config, elsewhere)
+        os.symlink(elsewhere, config)
+        linked = subprocess.run([os.path.join(self.programs, "run-backup"), "night"],
+                                capture_output=True, text=True, env=self.env)
+        self.assertEqual(linked.returncode, 1)
+        self.assertEqual(linked.stderr, "run-backup: %s is not trusted: it is a link to %s; put "
+                         "the file itself in its place (cp --remove-destination %s %s)\n"
+                         % (config, elsewhere, elsewhere, config))
+        os.remove(config)
+        os.chmod(self.top, 0o775)
+        writable = self.run_backup_with_configuration(0o644)
+        self.assertEqual(writable.returncode, 1)
+        self.assertIn("night.conf is not trusted: the folder %s belongs to uid %d with mode 775, "
+                      "but it must belong to " % (self.top, os.geteuid()), writable.stderr)
+
+    def run_full_job(self, share, budget, files=()):
         """The packaged smbtar-full job against a real Samba server, with
-        archives of earlier nights in the archive folder."""
+        archives of earlier nights in the archive folder. The share's files
+        (DATA/ORDERS.DBF and `files`, (name, mode) pairs) carry the archive
+        attribute, and belong to the account that Samba serves them as."""
         folder = os.path.join(self.top, "root")
         os.makedirs(os.path.join(folder, "DATA"))
-        with open(os.path.join(folder, "DATA", "ORDERS.DBF"), "wb") as f:
-            f.write(b"orders")
-        server = qzsandbox.SambaServer(self.top, folder)
+        for name, mode in (("DATA/ORDERS.DBF", 0o644),) + tuple(files):
+            path = os.path.join(folder, name)
+            with open(path, "wb") as f:
+                f.write(b"orders")
+            qzsandbox.write_attributes(path, qzsandbox.ARCHIVE)
+            os.chmod(path, mode)
+        # As root, Samba serves the share as an account of no privilege (not
+        # nobody, which Samba takes for the anonymous user).
+        account = None
+        if os.geteuid() == 0:
+            account = "daemon"
+            qzsandbox.give(account, folder)
+        server = qzsandbox.SambaServer(self.top, folder, account)
         self.addCleanup(server.stop)
         archives = os.path.join(self.top, "archives")
         os.makedirs(archives)
@@ -427,6 +487,45 @@ class PackagedScriptsTest(unittest.TestCase):
             taken = {os.path.normpath(m.name): archive.extractfile(m).read()
                      for m in archive.getmembers() if m.isfile()}
         self.assertEqual(taken, {"DATA/ORDERS.DBF": b"orders"})
+
+    def test_full_job_clears_the_attribute_of_what_it_stored_alone(self):
+        # A file that the share's account may change but not read cannot go
+        # into the archive: it keeps its attribute, and the job fails.
+        odd = "DATA/two  blanks, 'quotes' & ;.DBF"
+        job, earlier, kept, archives = self.run_full_job(None, "1", [(odd, 0o644),
+                                                                     ("DATA/LEFT.DBF", 0o200)])
+        self.assertEqual(job.returncode, 1, job)
+        self.assertIn("smbtar-archive: smbclient could not take every file", job.stderr)
+        new = [name for name in kept if name not in earlier]
+        self.assertEqual(len(new), 1, kept)
+        with tarfile.open(os.path.join(archives, new[0])) as archive:
+            self.assertEqual(sorted(os.path.normpath(m.name) for m in archive.getmembers()
+                                    if m.isfile()), ["DATA/ORDERS.DBF", odd])
+        attributes = {name: qzsandbox.read_attributes(os.path.join(self.top, "root", name))
+                      & qzsandbox.ARCHIVE for name in ("DATA/ORDERS.DBF", odd, "DATA/LEFT.DBF")}
+        self.assertEqual(attributes, {"DATA/ORDERS.DBF": 0, odd: 0,
+                                      "DATA/LEFT.DBF": qzsandbox.ARCHIVE})
+
+    def test_budget_keeps_the_newest_full_archives_and_acts_on_the_jobs_names_alone(self):
+        archives = os.path.join(self.top, "archives")
+        os.makedirs(archives)
+        dated = ["full-20250101-020000.tar", "incremental-20250102-020000.tar",
+                 "full-20250108-020000.tar", "incremental-20250109-020000.tar",
+                 "full-20250115-020000.tar", "incremental-20250116-020000.tar"]
+        others = ["full-before-upgrade.tar", "full-2025 0201-020000.tar",
+                  "incremental-20240101-020000.tar.bak", "full-20240101-020000.tar\nx"]
+        # Written with the clock set back: older by name than every other.
+        new = "full-20200101-020000.tar"
+        for name in dated + others + [new]:
+            open(os.path.join(archives, name), "w").close()
+
+        def prune(count):
+            subprocess.run([os.path.join(self.programs, "prune-archives"), archives, count, new],
+                           check=True, capture_output=True)
+            return sorted(os.listdir(archives))
+
+        self.assertEqual(prune("3"), sorted(dated + others + [new]))
+        self.assertEqual(prune("1"), sorted(dated[4:] + others + [new]))
 
 
 if __name__ == "__main__":
