@@ -12,9 +12,31 @@ rem Keep this file beside QZBACKUP.EXE and give it the monitor's parameters
 rem (see DEPLOY.TXT). The shared root is two folders above this file: the
 rem monitor runs there whatever the task's start folder, which cmd.exe cannot
 rem keep when it is a UNC path; pushd gives a UNC path a temporary drive.
+rem
+rem The mode may also be FULL-<day>, such as FULL-SUNDAY: FULL on that day of
+rem the week and PARTIAL on the others. A task runs the same command whatever
+rem trigger starts it, so the weekly full run and the nightly incremental
+rem ones of one task are told apart here. The backup job, which QZBACKUP.EXE
+rem starts without arguments, inherits through it what this file sets:
+rem
+rem   QZBACKUP_MODE   FULL or PARTIAL, the mode as QZBACKUP.EXE takes it
+rem   QZBACKUP_STAMP  the run's start, yyyymmdd-hhmmss (the example jobs
+rem                   name their generations with it)
 setlocal
 pushd "%~dp0..\.."
 if not exist "UTILS\QZBACKUP\%~nx0" exit /b 2
+
+call :read_clock
+set "MODE=%~2"
+set "FULL_DAY="
+if defined WEEKDAY for %%D in (SUNDAY MONDAY TUESDAY WEDNESDAY THURSDAY FRIDAY SATURDAY) do (
+  if /i "%MODE%"=="FULL-%%D" set "FULL_DAY=%%D"
+)
+if defined FULL_DAY set "MODE=PARTIAL"
+if defined FULL_DAY if "%FULL_DAY%"=="%WEEKDAY%" set "MODE=FULL"
+rem Whatever is not PARTIAL, QZBACKUP.EXE takes for FULL or refuses.
+set "QZBACKUP_MODE=FULL"
+if /i "%MODE%"=="PARTIAL" set "QZBACKUP_MODE=PARTIAL"
 
 rem A status file that this run did not write must not count: the monitor's
 rem first checks erase nothing. Both are erased first; one that cannot be
@@ -27,9 +49,31 @@ if exist UTILS\QZBACKUP\QZBACKUP.OK set "STALE=1"
 if exist UTILS\QZBACKUP\QZBACKUP.ERR set "STALE=1"
 
 rem A batch file waits for the program it starts, windowed ones included.
-"%~dp0QZBACKUP.EXE" %*
+"%~dp0QZBACKUP.EXE" %1 %MODE% %3 %4 %5 %6 %7 %8 %9
 
 if not defined STALE if exist UTILS\QZBACKUP\QZBACKUP.ERR set "OUTCOME=1"
 if not defined STALE if exist UTILS\QZBACKUP\QZBACKUP.OK set "OUTCOME=0"
 popd
 exit /b %OUTCOME%
+
+:read_clock
+rem Sets QZBACKUP_STAMP and WEEKDAY from the clock, or neither. cmd's %DATE%
+rem and %TIME% follow each account's regional format, and wmic, which gave
+rem the time in one format, is missing from recent Windows 11. JScript, which
+rem Windows Script Host runs on every supported Windows, gives the date as
+rem numbers. Without it (a policy may turn it off) a FULL-<day> run fails with
+rem INVALID BACKUP MODE, and the example jobs refuse a run without a stamp.
+set "QZBACKUP_STAMP="
+set "WEEKDAY="
+set "CLOCK=%TEMP%\QZCLOCK.JS"
+> "%CLOCK%" echo var d = new Date(), days = "SUNDAY MONDAY TUESDAY WEDNESDAY THURSDAY FRIDAY SATURDAY";
+>>"%CLOCK%" echo function two(n) { return ("0" + n).slice(-2) }
+>>"%CLOCK%" echo WScript.Echo("QZCLOCK " + d.getFullYear() + two(d.getMonth() + 1) + two(d.getDate()) + "-" +
+>>"%CLOCK%" echo   two(d.getHours()) + two(d.getMinutes()) + two(d.getSeconds()) + " " + days.split(" ")[d.getDay()])
+rem Only the script's own line counts, not a message of Windows Script Host.
+for /f "tokens=1-3" %%A in ('cscript //nologo "%CLOCK%" 2^>nul') do (
+  if "%%A"=="QZCLOCK" set "QZBACKUP_STAMP=%%B"
+  if "%%A"=="QZCLOCK" set "WEEKDAY=%%C"
+)
+del "%CLOCK%" 2>nul
+exit /b
