@@ -10,6 +10,7 @@ rem incremental-<date>-<time>, with the files changed since the generation
 rem before it. Dates and times are yyyymmdd-hhmmss, so that the names sort
 rem by time. The copy is made in full.new or incremental.new, and only a
 rem whole copy gets its dated name: a half copy never counts as a generation.
+rem While TARGET holds no full generation, a PARTIAL run makes one.
 rem
 rem The archive attribute. xcopy /M and robocopy /M clear the attribute of
 rem each file that they have copied, and of no other file. That tells
@@ -67,10 +68,8 @@ exit /b %CODE%
 :settings
 if not defined TARGET exit /b 20
 if "%TARGET:~0,2%"=="[[" exit /b 20
-if defined KEEP_FULL (
-  set "KEEP="
-  set /a "KEEP=%KEEP_FULL%" 2>nul
-)
+set "KEEP="
+if defined KEEP_FULL set /a "KEEP=%KEEP_FULL%" 2>nul
 rem Only a plain number above 0: set /a reads 010 as 8.
 if defined KEEP_FULL if not "%KEEP%"=="%KEEP_FULL%" exit /b 20
 if defined KEEP_FULL if %KEEP% LSS 1 exit /b 20
@@ -86,6 +85,14 @@ exit /b 0
 set "CODE=0"
 call :each_generation refuse_if_not_older
 if not %CODE%==0 exit /b %CODE%
+rem Incremental generations are restored on top of a full one: while TARGET
+rem has none, a PARTIAL run flags every file itself, as QZBACKUP.EXE does in
+rem a FULL run, and makes the first full generation.
+call :count_fulls
+set "FIRST="
+if %FULLS%==0 if %KIND%==incremental if not exist "%TARGET%\full.new\" set "FIRST=1"
+if defined FIRST set "KIND=full"
+if defined FIRST attrib +a /s * >nul 2>&1
 if exist "%TARGET%\incremental.new\" if %KIND%==full ren "%TARGET%\incremental.new" full.new
 if exist "%TARGET%\full.new\" set "KIND=full"
 set "NEW=%TARGET%\%KIND%.new"
@@ -97,7 +104,8 @@ if errorlevel 1 exit /b %errorlevel%
 attrib +a UTILS\QZBACKUP\QZBACKUP.TST >nul 2>&1
 ren "%NEW%" "%KIND%-%QZBACKUP_STAMP%" 2>nul
 if exist "%NEW%\" set "CODE=23"
-if %CODE%==0 if defined KEEP_FULL call :budget
+if %CODE%==0 call :count_fulls
+if %CODE%==0 if defined OLDEST call :each_generation remove_if_older
 if %CODE%==0 attrib -a UTILS\QZBACKUP\QZBACKUP.TST >nul 2>&1
 exit /b %CODE%
 
@@ -124,20 +132,19 @@ robocopy . "%NEW%" /E /M /IS /IT /R:2 /W:10 /NP /NFL /NDL
 if errorlevel 8 exit /b %errorlevel%
 exit /b 0
 
-:budget
-rem OLDEST: the date of the KEEP_FULL-th newest full generation. Every
-rem generation older than it goes.
+:count_fulls
+rem FULLS: the number of full generations; OLDEST: the date and time of the
+rem KEEP_FULL-th newest, below which every generation goes.
 set "FULLS=0"
 set "OLDEST="
 for /f "delims=" %%G in ('dir /b /ad /o-n "%TARGET%\full-*" 2^>nul') do call :count_full "%%G"
-if defined OLDEST call :each_generation remove_if_older
 exit /b
 
 :count_full
 call :stamp_of "%~1"
 if not defined STAMP exit /b
 set /a FULLS+=1
-if %FULLS%==%KEEP% set "OLDEST=%STAMP%"
+if "%FULLS%"=="%KEEP%" set "OLDEST=%STAMP%"
 exit /b
 
 :remove_if_older
