@@ -31,23 +31,12 @@ rem QZBACKUP.EXE starts the job without arguments. QZTASK.BAT tells it the
 rem run's mode and start through the environment, which the job inherits:
 rem QZBACKUP_MODE (FULL or PARTIAL) and QZBACKUP_STAMP (yyyymmdd-hhmmss).
 rem
-rem Exit codes. QZBACKUP.EXE fails the run at once, with BACKUP JOB FAILED
-rem WITH EXIT CODE <n>, when the job ends with a code other than 0 while
-rem files are still flagged:
-rem   0        the new generation is whole
-rem   4, 5     xcopy failed: a file could not be read or written
-rem   8 to 16  robocopy failed: a file was not copied after the retries
-rem   20       a setting is missing or wrong: TARGET or KEEP_FULL in the job,
-rem            or QZBACKUP_MODE or QZBACKUP_STAMP (the job was not started
-rem            through QZTASK.BAT)
-rem   21       TARGET, or the new generation's folder in it, cannot be made
-rem            (no such server or drive, no rights)
-rem   22       the clock is behind the newest generation in TARGET, so that
-rem            a new one would sort before it: nothing was copied
-rem   23       the copy is whole but cannot be named (a program holds its
-rem            folder open); the next run finishes it
-rem   24       the new generation is whole, but an older one could not be
-rem            removed
+rem Exit codes (DEPLOY.TXT says what each means for an administrator): 0
+rem when the new generation is whole; xcopy's failures (4, 5) and
+rem robocopy's (8 to 16); 20 a setting, 21 TARGET, 22 the clock, 23 the new
+rem generation's name, 24 the budget. QZBACKUP.EXE fails the run at once,
+rem with BACKUP JOB FAILED WITH EXIT CODE <n>, when the job ends with a code
+rem other than 0 while files are still flagged.
 rem Once the copy is whole, the job flags the test file
 rem UTILS\QZBACKUP\QZBACKUP.TST again until the new generation has its name
 rem and the budget is kept: QZBACKUP.EXE holds the lock-down until then, and
