@@ -169,58 +169,42 @@ class GenerationTest(WineCase):
     """The example jobs' generations, run as QZBACKUP.EXE starts them with
     what QZTASK.BAT sets, and QZTASK.BAT's choice of the mode."""
 
-    def setUp(self):
-        super().setUp()
-        self.target = os.path.join(self.box.top, "generations")
-        for name in ("GENCOPY.BAT", "XCOPYJOB.BAT", "ROBOJOB.BAT", "QZTASK.BAT"):
-            shutil.copy(os.path.join(DEPLOY, name), self.box.path("UTILS", "QZBACKUP"))
-
     def job(self, job, mode, stamp, target=None):
-        """Fills in the job as an administrator would (a budget of one full
-        generation) and runs it as QZBACKUP.EXE does; gives its exit code."""
+        """Runs the job, filled in with a budget of one full generation, as
+        QZBACKUP.EXE does; gives its exit code."""
         path = self.box.path("UTILS", "QZBACKUP", job)
+        shutil.copy(os.path.join(DEPLOY, "GENCOPY.BAT"), os.path.dirname(path))
         with open(os.path.join(DEPLOY, job), "rb") as f:
-            text = f.read().replace(b"[[TARGET_FOLDER]]", (target or windows_path(self.target))
-                                    .encode()).replace(b"KEEP_FULL=4", b"KEEP_FULL=1")
+            text = f.read().replace(b"KEEP_FULL=4", b"KEEP_FULL=1")
         with open(path, "wb") as f:
-            f.write(text)
+            f.write(text.replace(b"[[TARGET_FOLDER]]", (target or windows_path(self.target))
+                                 .encode()))
         self.box.env.update(QZBACKUP_MODE=mode, QZBACKUP_STAMP=stamp)
-        code = self.wine("cmd", "/c", windows_path(path)).returncode
-        print("%s %s %s -> exit code %d, %s" % (job, mode, stamp, code, self.generations()),
-              file=sys.stderr)
-        return code
+        return self.wine("cmd", "/c", windows_path(path)).returncode
 
     def generations(self):
-        return sorted(os.listdir(self.target)) if os.path.isdir(self.target) else []
+        return sorted(os.listdir(self.target))
 
     def files(self, top):
         return sorted(os.path.relpath(os.path.join(folder, name), top)
                       for folder, _, names in os.walk(top) for name in names)
 
-    def copier_cannot_copy(self, job):
-        """Why wine cannot show the job's copier at work, or None."""
-        if job == "ROBOJOB.BAT":
-            probe = self.wine("robocopy", windows_path(self.box.path("DOCS")),
-                              windows_path(os.path.join(self.box.top, "probe")), "/E")
-            if not os.path.exists(os.path.join(self.box.top, "probe", "INSTALL.TXT")):
-                return "wine's robocopy copies nothing (exit code %d)" % probe.returncode
-        return None
-
     def test_generations_within_the_budget(self):
-        for job in ("XCOPYJOB.BAT", "ROBOJOB.BAT"):
+        for job, copier in (("XCOPYJOB.BAT", "xcopy"), ("ROBOJOB.BAT", "robocopy")):
             with self.subTest(job):
-                shutil.rmtree(self.target, ignore_errors=True)
-                reason = self.copier_cannot_copy(job)
-                if reason:
-                    self.skipTest(reason)
+                self.target = os.path.join(self.box.top, job)
+                os.makedirs(os.path.join(self.target, "full-before-upgrade"))  # left alone
+                probe = self.wine(copier, windows_path(self.box.path("DOCS")),
+                                  windows_path(os.path.join(self.target, "probe")) + "\\")
+                if not os.path.exists(os.path.join(self.target, "probe", "INSTALL.TXT")):
+                    self.skipTest("wine's %s copies nothing (exit code %d)"
+                                  % (copier, probe.returncode))
+                shutil.rmtree(os.path.join(self.target, "probe"))
                 self.check_generations(job)
 
     def check_generations(self, job):
-        # An unreachable target: the job fails before it has copied anything.
+        before = self.generations()
         self.assertEqual(self.job(job, "FULL", "20260104-020000", r"\\qznosuchserver\x"), 21)
-        self.assertEqual(self.generations(), [])
-        # An administrator's own folder, which the budget leaves alone.
-        os.makedirs(os.path.join(self.target, "full-before-upgrade"))
         # The first generation is a full one, whatever the mode.
         self.assertEqual(self.job(job, "PARTIAL", "20260104-020000"), 0)
         full = os.path.join(self.target, "full-20260104-020000")
@@ -234,42 +218,40 @@ class GenerationTest(WineCase):
         with open(os.path.join(incremental, "DATA", "ORDERS.DBF")) as f:
             self.assertEqual(f.read(), "changed")
         with self.subTest("an incremental generation holds the changed files alone"):
-            shown = self.wine("attrib", windows_path(self.box.path("QZRTS.TST")))
-            if shown.stdout.decode().startswith("A"):
-                self.skipTest("wine still shows the archive attribute of a file that %s copied: %s"
-                              % (job, shown.stdout.decode().strip()))
+            shown = self.wine("attrib", windows_path(self.box.path("QZRTS.TST"))).stdout.decode()
+            if shown.startswith("A"):
+                self.skipTest("wine still shows the archive attribute of a file that %s "
+                              "copied: %s" % (job, shown.strip()))
             self.assertEqual(self.files(incremental), [os.path.join("DATA", "ORDERS.DBF")])
-        # A clock behind the newest generation refuses the run.
+        # A clock behind the newest generation is refused.
         self.assertEqual(self.job(job, "PARTIAL", "20260103-020000"), 22)
-        # A copy that fails (a folder in the way of a file) leaves the
-        # unfinished copy, and the older generations, for the next run...
-        obstacle = os.path.join(self.target, "full.new", "QZRTS.TST")
-        os.makedirs(obstacle)
+        # A copy that fails (a folder in the way of a file) keeps the older
+        # generations, and leaves its unfinished copy to the next run...
+        os.makedirs(os.path.join(self.target, "full.new", "QZRTS.TST"))
         self.assertNotEqual(self.job(job, "FULL", "20260111-020000"), 0)
-        self.assertEqual(self.generations(), ["full-20260104-020000", "full-before-upgrade",
-                                              "full.new", "incremental-20260105-020000"])
+        self.assertEqual(self.generations(), sorted(before + [
+            "full-20260104-020000", "full.new", "incremental-20260105-020000"]))
         # ...which finishes it, a full generation, and removes the older ones.
-        os.rmdir(obstacle)
+        os.rmdir(os.path.join(self.target, "full.new", "QZRTS.TST"))
         self.assertEqual(self.job(job, "PARTIAL", "20260112-020000"), 0)
-        self.assertEqual(self.generations(), ["full-20260112-020000", "full-before-upgrade"])
+        self.assertEqual(self.generations(), sorted(before + ["full-20260112-020000"]))
         self.assertEqual(self.files(os.path.join(self.target, "full-20260112-020000")),
                          self.files(self.box.root))
 
     def test_task_chooses_the_mode_by_weekday(self):
         self.compile(CC, [os.path.join(HERE, "win64_qzbackup_standin.c")],
                      self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), "-Os", "-mwindows")
+        shutil.copy(os.path.join(DEPLOY, "QZTASK.BAT"), self.box.path("UTILS", "QZBACKUP"))
         task = windows_path(self.box.path("UTILS", "QZBACKUP", "QZTASK.BAT"))
+        def day(offset):
+            return WEEKDAYS[(datetime.date.today().weekday() + offset) % 7]
         today = None
-        while today != WEEKDAYS[datetime.date.today().weekday()]:  # once more past midnight
-            today = WEEKDAYS[datetime.date.today().weekday()]
-            tomorrow = WEEKDAYS[(WEEKDAYS.index(today) + 1) % 7]
-            modes = []
-            for word in ("FULL-" + today, "FULL-" + tomorrow, "PARTIAL"):
-                self.assertEqual(self.wine("cmd", "/c", task, "OK", word, "240", "A", "B")
-                                 .returncode, 0)
+        while today != day(0):  # once more if midnight passed meanwhile
+            today, modes = day(0), []
+            for word in ("FULL-" + today, "FULL-" + day(1), "PARTIAL"):
+                self.wine("cmd", "/c", task, "OK", word, "240", "A", "B")
                 modes.append(self.box.read("UTILS", "QZBACKUP", "QZBACKUP.OK").split()[1])
         self.assertEqual(modes, [b"FULL", b"PARTIAL", b"PARTIAL"])
-
 
 if __name__ == "__main__":
     BIN = os.path.abspath(sys.argv.pop(1))
