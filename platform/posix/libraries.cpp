@@ -3,11 +3,13 @@
 #include <strings.h>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/addresstable.h"
 #include "platform/platform.h"
 #include "platform/posix/error.h"
 #include "platform/posix/facets.h"
@@ -118,20 +120,13 @@ ffi_cif* PreparedCall(const std::string& signature) {
   return &prepared.back()->cif;
 }
 
-// The built-in library's handle; every other handle is its table index + 2.
+// The built-in library's handle; the table numbers the others from 2.
 constexpr uint32_t kKernel32Handle = 1;
 
 bool IsKernel32(const std::string& name) {
   std::string base = LastPart(name);
   return strcasecmp(base.c_str(), "kernel32") == 0 || strcasecmp(base.c_str(), "kernel32.dll") == 0;
 }
-
-// A library loaded through this table; `loads` counts the Load calls that
-// Free has not undone yet.
-struct Library {
-  void* handle = nullptr;
-  int loads = 0;
-};
 
 // Shared objects are looked up by dlopen; Windows paths are translated first.
 std::string HostLibraryName(const std::string& name) {
@@ -145,8 +140,8 @@ class PosixLibraries : public Libraries {
     void* handle = dlopen(HostLibraryName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) return FailLoad();
     std::lock_guard<std::mutex> hold(lock_);
-    uint32_t id = Register(handle);
-    ++libraries_[id - 2].loads;
+    uint32_t id = libraries_.Number(handle);
+    ++loads_[id];
     return id;
   }
 
@@ -156,7 +151,7 @@ class PosixLibraries : public Libraries {
     if (!handle) return FailLoad();
     dlclose(handle);  // undo the reference that RTLD_NOLOAD took
     std::lock_guard<std::mutex> hold(lock_);
-    return Register(handle);
+    return libraries_.Number(handle);
   }
 
   uint32_t EntryPoint(uint32_t library, const std::string& name) override {
@@ -167,16 +162,13 @@ class PosixLibraries : public Libraries {
       }
     } else {
       std::lock_guard<std::mutex> hold(lock_);
-      if (!Known(library)) return FailEntry(kErrorInvalidHandle);
-      address = dlsym(libraries_[library - 2].handle, name.c_str());
+      void* handle = Library(library);
+      if (!handle) return FailEntry(kErrorInvalidHandle);
+      address = dlsym(handle, name.c_str());
     }
     if (!address) return FailEntry(kErrorProcNotFound);
     std::lock_guard<std::mutex> hold(lock_);
-    for (size_t i = 0; i < entries_.size(); ++i) {
-      if (entries_[i] == address) return static_cast<uint32_t>(i + 1);
-    }
-    entries_.push_back(address);
-    return static_cast<uint32_t>(entries_.size());
+    return entries_.Number(address);
   }
 
   uint32_t EntryPointByOrdinal(uint32_t library, uint16_t ordinal) override {
@@ -186,11 +178,11 @@ class PosixLibraries : public Libraries {
   bool Free(uint32_t library) override {
     if (library == kKernel32Handle) return true;
     std::lock_guard<std::mutex> hold(lock_);
-    if (!Known(library)) return Fail(kErrorInvalidHandle);
-    Library& entry = libraries_[library - 2];
-    if (entry.loads > 0) {
-      --entry.loads;
-      dlclose(entry.handle);
+    void* handle = Library(library);
+    if (!handle) return Fail(kErrorInvalidHandle);
+    if (loads_[library] > 0) {
+      --loads_[library];
+      dlclose(handle);
     }
     return true;
   }
@@ -200,11 +192,11 @@ class PosixLibraries : public Libraries {
   // of the push order.
   bool Call(uint32_t entry, char convention, const std::vector<CallArgument>& pushed, char result,
             CallResult& returned) override {
-    void* address = nullptr;
+    const void* address = nullptr;
     {
       std::lock_guard<std::mutex> hold(lock_);
-      if (entry == 0 || entry > entries_.size()) return Fail(kErrorProcNotFound);
-      address = entries_[entry - 1];
+      address = entries_.Address(entry);
+      if (!address) return Fail(kErrorProcNotFound);
     }
     for (const BuiltinEntry& builtin : kKernel32) {
       if (builtin.address() == address) {
@@ -245,7 +237,7 @@ class PosixLibraries : public Libraries {
       double real;
       float single;
     } value = {};
-    ffi_call(cif, FFI_FN(address), &value, values);
+    ffi_call(cif, FFI_FN(const_cast<void*>(address)), &value, values);
     returned = {};
     switch (result) {
       case 'V': break;
@@ -268,19 +260,13 @@ class PosixLibraries : public Libraries {
     return 0;
   }
 
-  bool Known(uint32_t library) const { return library >= 2 && library - 2 < libraries_.size(); }
-
-  uint32_t Register(void* handle) {
-    for (size_t i = 0; i < libraries_.size(); ++i) {
-      if (libraries_[i].handle == handle) return static_cast<uint32_t>(i + 2);
-    }
-    libraries_.push_back({handle, 0});
-    return static_cast<uint32_t>(libraries_.size() + 1);
-  }
+  // The handle of a library number, or null.
+  void* Library(uint32_t library) const { return const_cast<void*>(libraries_.Address(library)); }
 
   std::mutex lock_;
-  std::vector<Library> libraries_;
-  std::vector<void*> entries_;
+  AddressTable libraries_{2};
+  std::map<uint32_t, int> loads_;  // the Load calls of each library that Free has not undone
+  AddressTable entries_{1};
 };
 
 }  // namespace

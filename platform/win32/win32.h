@@ -8,7 +8,9 @@
 namespace plat::win32 {
 
 // Handles travel as 32-bit numbers, as on i686. Window handles are
-// sign-extended 32-bit values on every Windows, so widening goes through int32_t.
+// sign-extended 32-bit values on every Windows, so widening goes through
+// int32_t. Module handles and entry points are wider on x64: libraries.cpp
+// numbers them.
 template <typename Handle>
 Handle ToHandle(uint32_t number) {
   return reinterpret_cast<Handle>(static_cast<intptr_t>(static_cast<int32_t>(number)));

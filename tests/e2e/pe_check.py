@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Checks a built Windows program: a PE32 i686 image of the GUI subsystem that
-imports system DLLs only, with an application manifest that asks for no
+"""Checks a built Windows program: an image of the given file format (a PE32
+i686 image, or with --format pei-x86-64 a PE32+ x64 one) of the GUI subsystem
+that imports system DLLs only, with an application manifest that asks for no
 elevation, the given number of icons and no version block.
 
-  pe_check.py [--objdump OBJDUMP] --description TEXT [--icons N] PROGRAM.EXE
+  pe_check.py [--objdump OBJDUMP] [--format FORMAT] --description TEXT [--icons N] PROGRAM.EXE
 
 objdump reports the file format, the subsystem and the imported DLLs; the
 resource section is read here. Every finding is printed; the exit code is 1
@@ -47,10 +48,11 @@ def objdump(tool, flag, program):
     return run.stdout
 
 
-def check_headers(tool, program, findings):
+def check_headers(tool, program, wanted_format, findings):
     file_format = re.search(r"file format (\S+)", objdump(tool, "-f", program))
     file_format = file_format.group(1) if file_format else "unknown"
-    findings.check(file_format == "pei-i386", f"file format {file_format} (want pei-i386)")
+    findings.check(file_format == wanted_format,
+                   f"file format {file_format} (want {wanted_format})")
 
     private = objdump(tool, "-p", program)
     subsystem = re.search(r"^Subsystem\s+([0-9a-fA-F]+)", private, re.MULTILINE)
@@ -77,11 +79,13 @@ class Image:
         sections, optional_size = struct.unpack_from("<2xH12xH", data, pe + 4)
         optional = pe + 24
         magic = struct.unpack_from("<H", data, optional)[0]
-        if magic != 0x10B:
-            raise NotAnImage(f"optional header magic {magic:#x}, not PE32")
-        # Data directory 2 (resources) of a PE32 optional header.
+        # The data directories follow the fields of a PE32 or a PE32+ header.
+        directories = {0x10B: 96, 0x20B: 112}.get(magic)
+        if directories is None:
+            raise NotAnImage(f"optional header magic {magic:#x}, neither PE32 nor PE32+")
+        # Data directory 2: the resources.
         self.resource_rva, self.resource_size = struct.unpack_from(
-            "<II", data, optional + 96 + 2 * 8)
+            "<II", data, optional + directories + 2 * 8)
         self.sections = []
         table = optional + optional_size
         for index in range(sections):
@@ -179,6 +183,7 @@ def check_icons(resources, wanted, findings):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--format", default="pei-i386", help="objdump's name of the file format")
     parser.add_argument("--description", required=True, help="the manifest's description")
     parser.add_argument("--icons", type=int, default=1, help="icon resources wanted")
     parser.add_argument("program")
@@ -187,12 +192,12 @@ def main():
     findings = Findings()
     print(f"checking {options.program}")
     try:
-        check_headers(options.objdump, options.program, findings)
+        check_headers(options.objdump, options.program, options.format, findings)
         with open(options.program, "rb") as image_file:
             image = Image(image_file.read())
         resources = read_resources(image)
     except (NotAnImage, struct.error) as error:
-        findings.check(False, f"a readable PE32 image ({error or 'truncated'})")
+        findings.check(False, f"a readable PE image ({error or 'truncated'})")
         return 1
     check_manifest(resources, options.description, findings)
     check_icons(resources, options.icons, findings)

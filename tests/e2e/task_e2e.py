@@ -1,24 +1,26 @@
-"""The Windows task's side of a backup run under 64-bit wine: the exit codes
-of the batch file QZTASK.BAT that the task template runs, and the events
-that the Windows platform writes to the Application event log.
+"""The scheduled task's side of a backup run under wine, with the real
+QZBACKUP.EXE of the build: the exit code of the batch file QZTASK.BAT that
+the task template runs, and the event that each run leaves in the
+Application event log, which wine prints on its "eventlog" debug channel.
+A completed, a failed and a not-started run, each through the batch file
+named by a drive path and by a UNC path (cmd.exe cannot keep a UNC start
+folder).
 
-This host runs no 32-bit code, so the i686 programs cannot run under wine
-here; 64-bit wine runs 64-bit programs natively. The test builds two small
-64-bit stand-ins with mingw-w64 at run time: a program in QZBACKUP.EXE's
-place that leaves QZBACKUP.OK, QZBACKUP.ERR or nothing, and a probe that
-writes events through platform/win32/ui.cpp, which wine prints on its
-"eventlog" debug channel. Skipped, with the reason, where 64-bit wine or
-the cross compilers are missing.
+The lock-down is answered by the stand-in application in the launcher's
+place, as in wine_e2e.py. Wine never clears a file's archive attribute, so
+no backup job can end the backup wait as xcopy /M does; the job here hides
+every file instead (attrib +h /s), which takes it out of the monitor's scan
+all the same. A completed run waits out the monitor's fixed pauses: about
+two minutes. The example jobs' generations are shown by running the jobs
+as the monitor starts them, with what QZTASK.BAT hands them.
 
     python3 task_e2e.py BINDIR [unittest options]
 """
 
 import datetime
-import fcntl
 import os
 import re
 import shutil
-import subprocess
 import sys
 import unittest
 
@@ -26,43 +28,11 @@ import qzsandbox
 from qzsandbox import Sandbox
 
 BIN = None
-HERE = os.path.dirname(os.path.abspath(__file__))
-DEPLOY = os.path.join(qzsandbox.REPO, "deploy", "windows", "UTILS", "QZBACKUP")
+WINE_RUN = os.path.join(qzsandbox.REPO, "scripts", "wine-run")
+TASK = os.path.join(qzsandbox.REPO, "deploy", "windows", "UTILS", "QZBACKUP", "QZTASK.BAT")
+WORDS = ["JOB.BAT", "FULL", "5", "ACME", "NIGHT", "1"]
+DEPLOY = os.path.dirname(TASK)
 WEEKDAYS = ["MONDAY", "TUESDAY", "WEDNESDAY", "THURSDAY", "FRIDAY", "SATURDAY", "SUNDAY"]
-WINE64 = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver64"
-CC = "x86_64-w64-mingw32-gcc"
-CXX = "x86_64-w64-mingw32-g++"
-WORDS = ["XCOPYJOB.BAT", "FULL", "240", "ACME", "NIGHT", "10"]
-
-
-def missing_tools():
-    if not os.access(WINE64, os.X_OK):
-        return "64-bit wine (%s) is not installed" % WINE64
-    for compiler in (CC, CXX):
-        if shutil.which(compiler) is None:
-            return "the mingw-w64 cross compiler %s is not installed" % compiler
-    return None
-
-
-def wine_settings():
-    """A 64-bit prefix of the build folder's own, made once under a lock (the
-    marker is written only when it is whole), without desktop menus or offers
-    to install Mono or Gecko."""
-    prefix = os.path.join(os.path.dirname(BIN), "wine64prefix")
-    settings = {"WINEPREFIX": prefix, "WINEDEBUG": "-all",
-                "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree=;mshtml="}
-    env = dict(os.environ, **settings)
-    env.pop("WINEARCH", None)
-    with open(prefix + ".lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.exists(os.path.join(prefix, ".qz-ready")):
-            shutil.rmtree(prefix, ignore_errors=True)
-            subprocess.run([WINE64, "wineboot", "--init"], env=env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-            subprocess.run([WINESERVER, "--wait"], env=env, check=True)
-            open(os.path.join(prefix, ".qz-ready"), "w").close()
-    return settings
 
 
 def windows_path(host_path):
@@ -70,102 +40,91 @@ def windows_path(host_path):
     return "Z:" + os.path.realpath(host_path).replace("/", "\\")
 
 
-class WineCase(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        reason = missing_tools()
-        if reason:
-            raise unittest.SkipTest(reason)
-        cls.wine_settings = wine_settings()
-
+class TaskCase(unittest.TestCase):
     def setUp(self):
         self.box = Sandbox(BIN, name="qz-task-")
         self.addCleanup(self.box.close)
-        self.box.env.update(self.wine_settings)
-        self.box.env.pop("WINEARCH", None)
-
-    def compile(self, compiler, sources, program, *options):
-        result = subprocess.run([compiler, *options, "-o", program, *sources],
-                                capture_output=True, text=True)
-        self.assertEqual(result.returncode, 0, result.stderr)
-
-    def wine(self, *args):
-        """Runs a program under wine from the sandbox's top folder, outside the root."""
-        return self.box.run(WINE64, *args, cwd=self.box.top, timeout=300)
-
-
-class TaskBatchTest(WineCase):
-    def setUp(self):
-        super().setUp()
-        self.compile(CC, [os.path.join(HERE, "win64_qzbackup_standin.c")],
-                     self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), "-Os", "-mwindows")
-        shutil.copy(os.path.join(qzsandbox.REPO, "deploy", "windows", "UTILS", "QZBACKUP",
-                                 "QZTASK.BAT"), self.box.path("UTILS", "QZBACKUP"))
-        # The root as a UNC path, \\<server>\share\root, through wine's unc folder.
+        shutil.copy(os.path.join(BIN, "purchase_standin.exe"), self.box.path("QZSTART.EXE"))
+        shutil.copy(TASK, self.box.path("UTILS", "QZBACKUP"))
+        with open(self.box.path("JOB.BAT"), "w") as f:
+            f.write("echo %QZBACKUP_MODE% %QZBACKUP_STAMP%> ..\\JOB.ENV\r\nattrib +h /s *\r\n")
+        # The build's own prefix (scripts/wine-run names it so), made by the
+        # first run, with the root as the UNC path \\<server>\share\root.
+        arch = os.environ.get("QZ_WINEARCH", "win32")
+        prefix = os.path.join(os.path.dirname(BIN), "wineprefix64" if arch == "win64"
+                              else "wineprefix")
+        self.box.env.update(QZ_WINEPREFIX=prefix, QZ_WINEARCH=arch, QZ_WINEDEBUG="+eventlog")
+        self.wine("cmd", "/c", "exit")
         self.server = "qz%d" % os.getpid()
-        unc = os.path.join(self.wine_settings["WINEPREFIX"], "dosdevices", "unc", self.server)
+        unc = os.path.join(prefix, "dosdevices", "unc", self.server)
         os.makedirs(unc)
         self.addCleanup(shutil.rmtree, unc)
         os.symlink(self.box.top, os.path.join(unc, "share"))
+        self.batches = [windows_path(self.box.path("UTILS", "QZBACKUP", "QZTASK.BAT")),
+                        "\\\\%s\\share\\root\\UTILS\\QZBACKUP\\QZTASK.BAT" % self.server]
 
-    def task(self, batch, outcome):
-        """Runs the batch file as the task does, from another folder; gives its exit code."""
-        result = self.wine("cmd", "/c", batch, outcome, *WORDS)
-        print("%s %s ... -> exit code %d" % (batch, outcome, result.returncode), file=sys.stderr)
-        return result.returncode
+    def wine(self, *args):
+        """Runs under wine from the sandbox's top folder, outside the root."""
+        return self.box.run(WINE_RUN, *args, cwd=self.box.top, timeout=400)
 
-    def status_files(self):
-        return {name: self.box.read("UTILS", "QZBACKUP", name).decode()
-                for name in ("QZBACKUP.OK", "QZBACKUP.ERR")
-                if os.path.exists(self.box.path("UTILS", "QZBACKUP", name))}
+    def task(self, batch, *words):
+        """Runs the batch file as the task does: its exit code, the status
+        files left, and the events written, as (type, ID, text)."""
+        result = self.wine("cmd", "/c", batch, *words)
+        log = result.stderr.decode("latin-1")
+        print("\n".join(line for line in log.splitlines() if "ReportEvent" in line),
+              file=sys.stderr)
+        # Wine's advapi32 prints each event's type and ID, then its text on
+        # the channel's error (error events) or trace (others) level.
+        reported = re.findall(r"ReportEventA \([0-9A-F]+,0x(\d{4}),0x0000,0x([0-9a-f]{8}),", log)
+        texts = re.findall(r"(?:err|trace):eventlog:ReportEventW L\"(.*)\"", log)
+        events = [(int(kind, 16), int(number, 16), text.replace("\\\\", "\\"))
+                  for (kind, number), text in zip(reported, texts)]
+        status = {name: self.box.read("UTILS", "QZBACKUP", name).decode("latin-1")
+                  for name in ("QZBACKUP.OK", "QZBACKUP.ERR")
+                  if os.path.exists(self.box.path("UTILS", "QZBACKUP", name))}
+        print("%s -> exit code %d, %s" % (batch, result.returncode, sorted(status)),
+              file=sys.stderr)
+        return result.returncode, status, events
 
-    def test_exit_code_tells_what_this_run_left(self):
-        drive = windows_path(self.box.path("UTILS", "QZBACKUP", "QZTASK.BAT"))
-        unc = "\\\\%s\\share\\root\\UTILS\\QZBACKUP\\QZTASK.BAT" % self.server
-        for batch in (drive, unc):
-            self.assertEqual(self.task(batch, "OK"), 0)
-            self.assertEqual(self.status_files(), {"QZBACKUP.OK": " ".join(["OK"] + WORDS)})
-            self.assertEqual(self.task(batch, "ERR"), 1)
-            self.assertEqual(set(self.status_files()), {"QZBACKUP.ERR"})
-            # Files of earlier runs do not count: nothing left is exit code 2.
+    def assertEvent(self, events, kind, number, batch, text):
+        """One event, of a run in the root that holds the batch file."""
+        root = batch[:-len("\\UTILS\\QZBACKUP\\QZTASK.BAT")]
+        self.assertEqual(events, [(kind, number, "Backup run in %s %s" % (root, text))])
+
+
+class CompletedTaskRunTest(TaskCase):
+    def test_completed_run_is_exit_code_0(self):
+        code, status, events = self.task(self.batches[1], *WORDS)
+        self.assertEqual(code, 0)
+        self.assertEqual(list(status), ["QZBACKUP.OK"])
+        self.assertRegex(status["QZBACKUP.OK"], r"^\r\nCOMPLETED ON \d\d/\d\d/\d\d @ ")
+        self.assertEvent(events, 4, 100, self.batches[1], "completed")
+        self.assertTrue(self.box.run_log()[0].endswith(": " + " ".join(WORDS)))
+        # The job inherits the mode and the run's start that QZTASK.BAT set.
+        with open(os.path.join(self.box.top, "JOB.ENV")) as f:
+            self.assertRegex(f.read(), r"^FULL 20\d{6}-\d{6} *\n")
+        self.assertFalse(os.path.exists(self.box.path("LOCKDOWN.SYS")))
+
+
+class FailedTaskRunsTest(TaskCase):
+    def test_failed_and_not_started_runs(self):
+        for batch in self.batches:
+            code, status, events = self.task(batch, "JOB.BAT", "PARTIALS", "5", "ACME", "NIGHT")
+            self.assertEqual((code, list(status)), (1, ["QZBACKUP.ERR"]))
+            self.assertEvent(events, 1, 101, batch, "failed: INVALID BACKUP MODE")
+            # Files of earlier runs do not count: a run that leaves none is exit code 2.
             for name in ("QZBACKUP.OK", "QZBACKUP.ERR"):
                 with open(self.box.path("UTILS", "QZBACKUP", name), "w") as f:
                     f.write("an earlier run's")
-            self.assertEqual(self.task(batch, "NONE"), 2)
-            self.assertEqual(self.status_files(), {})
+            code, status, events = self.task(batch, "JOB.BAT", "FULL", "5", "ACME")
+            self.assertEqual((code, status), (2, {}))
+            # Wine prints the text's line ends as \r\n.
+            self.assertEvent(events, 1, 102, batch, "not started: Please see UTILS\\QZBACKUP\\"
+                             "README.TXT for details\\r\\n\\r\\nNote: This is NOT backup software")
 
 
-class EventLogTest(WineCase):
-    def test_events_reach_wines_event_log(self):
-        probe = os.path.join(self.box.top, "probe.exe")
-        self.compile(CXX, [os.path.join(HERE, "win64_eventlog_probe.cpp"),
-                           os.path.join(qzsandbox.REPO, "platform", "win32", "ui.cpp"),
-                           os.path.join(qzsandbox.REPO, "platform", "win32", "error.cpp")],
-                     probe, "-std=c++20", "-static", "-I" + qzsandbox.REPO, "-luser32",
-                     "-ladvapi32")
-        root = windows_path(self.box.root)
-        events = [("I", 100, "Backup run in %s completed" % root),
-                  ("E", 101, "Backup run in %s failed: MISSING COMMAND LINE PARAMETERS" % root),
-                  ("E", 102, "Backup run in %s not started: Run from the ROOT of the Varnolet "
-                             "folder on the file server" % root)]
-        self.box.env["WINEDEBUG"] = "+eventlog"
-        result = self.wine(probe, *["%s %d %s" % event for event in events])
-        self.assertEqual(result.returncode, 0, result)
-        self.assertEqual(result.stdout.decode().strip(), "desktop visible 1, written 1 1 1")
-        # Wine's advapi32 prints each event's type and ID, then its text on the
-        # channel's error (error events) or trace (others) level.
-        log = result.stderr.decode("latin-1")
-        reported = re.findall(r"ReportEventA \([0-9A-F]+,0x(\d{4}),0x0000,0x([0-9a-f]{8}),", log)
-        texts = re.findall(r"(err|trace):eventlog:ReportEventW L\"(.*)\"", log)
-        print("\n".join(line for line in log.splitlines() if "ReportEvent" in line),
-              file=sys.stderr)
-        self.assertEqual(reported, [("0004", "00000064"), ("0001", "00000065"),
-                                    ("0001", "00000066")])
-        self.assertEqual(texts, [(level, text.replace("\\", "\\\\"))
-                                 for level, (_, _, text) in zip(["trace", "err", "err"], events)])
-
-
-class GenerationTest(WineCase):
+class GenerationTest(TaskCase):
     """The example jobs' generations, run as QZBACKUP.EXE starts them with
     what QZTASK.BAT sets, and QZTASK.BAT's choice of the mode."""
 
@@ -239,19 +198,18 @@ class GenerationTest(WineCase):
                          self.files(self.box.root))
 
     def test_task_chooses_the_mode_by_weekday(self):
-        self.compile(CC, [os.path.join(HERE, "win64_qzbackup_standin.c")],
-                     self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"), "-Os", "-mwindows")
-        shutil.copy(os.path.join(DEPLOY, "QZTASK.BAT"), self.box.path("UTILS", "QZBACKUP"))
-        task = windows_path(self.box.path("UTILS", "QZBACKUP", "QZTASK.BAT"))
+        shutil.copy(os.path.join(BIN, "cmdline_recorder.exe"),
+                    self.box.path("UTILS", "QZBACKUP", "QZBACKUP.EXE"))
         def day(offset):
             return WEEKDAYS[(datetime.date.today().weekday() + offset) % 7]
         today = None
         while today != day(0):  # once more if midnight passed meanwhile
             today, modes = day(0), []
             for word in ("FULL-" + today, "FULL-" + day(1), "PARTIAL"):
-                self.wine("cmd", "/c", task, "OK", word, "240", "A", "B")
-                modes.append(self.box.read("UTILS", "QZBACKUP", "QZBACKUP.OK").split()[1])
+                self.wine("cmd", "/c", self.batches[0], "JOB.BAT", word, "240", "A", "B")
+                modes.append(self.box.read("recorded_cmdline.txt").split()[2])
         self.assertEqual(modes, [b"FULL", b"PARTIAL", b"PARTIAL"])
+
 
 if __name__ == "__main__":
     BIN = os.path.abspath(sys.argv.pop(1))

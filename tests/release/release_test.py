@@ -32,8 +32,8 @@ import qzsandbox  # noqa: E402
 
 BUILD = None
 REPO = qzsandbox.REPO
-OBJDUMP = "i686-w64-mingw32-objdump"
-OBJCOPY = "i686-w64-mingw32-objcopy"
+# The Windows zips' processors: the toolchain's prefix and the programs' file format.
+WINDOWS = {"x86": ("i686-w64-mingw32", "pei-i386"), "x64": ("x86_64-w64-mingw32", "pei-x86-64")}
 PE_CHECK = os.path.join(REPO, "tests", "e2e", "pe_check.py")
 TASK = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 
@@ -80,7 +80,7 @@ def read_file(path):
 
 
 class Dist:
-    """The four files of a release folder, found by the package's name."""
+    """The files of a release folder, found by the package's name."""
 
     def __init__(self, folder):
         self.names = sorted(os.listdir(folder))
@@ -88,18 +88,21 @@ class Dist:
         assert len(debs) == 1, self.names
         self.version = debs[0].split("_")[1]
         self.deb = os.path.join(folder, debs[0])
-        self.zip = os.path.join(folder, "varnolet-%s-windows-x86.zip" % self.version)
-        self.debug_zip = os.path.join(folder, "varnolet-%s-windows-x86-debug.zip" % self.version)
+        # {processor: (zip, debug zip)}
+        self.zips = {processor: tuple(os.path.join(folder, "varnolet-%s-windows-%s%s.zip" % (
+            self.version, processor, debug)) for debug in ("", "-debug")) for processor in WINDOWS}
+        self.zip = self.zips["x86"][0]
         self.contents = {name: read_file(os.path.join(folder, name)) for name in self.names}
 
 
 class FirstReleaseTest(unittest.TestCase):
-    def test_release_writes_the_four_files_and_their_sums(self):
+    def test_release_writes_the_six_files_and_their_sums(self):
         started = time.time()
         run_release()
         dist = Dist(os.path.join(REPO, "dist"))
+        zips = [name for pair in dist.zips.values() for name in pair]
         self.assertEqual(dist.names, sorted(os.path.basename(f) for f in
-                                            ["SHA256SUMS", dist.zip, dist.debug_zip, dist.deb]))
+                                            ["SHA256SUMS", dist.deb] + zips))
         commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=REPO,
                                 capture_output=True, text=True, check=True).stdout.strip()
         self.assertRegex(dist.version, r"^[0-9][A-Za-z0-9.+~]*%s" % commit[:7])
@@ -131,17 +134,17 @@ def read_zip(path):
         return {info.filename: archive.read(info) for info in archive.infolist()}
 
 
-def section_names(program):
-    listing = subprocess.run([OBJDUMP, "-h", program], capture_output=True, text=True,
-                             check=True).stdout
+def section_names(program, toolchain):
+    listing = subprocess.run([toolchain + "-objdump", "-h", program], capture_output=True,
+                             text=True, check=True).stdout
     return re.findall(r"^\s+\d+\s+(\S+)", listing, re.M)
 
 
-def debug_link(program, folder):
+def debug_link(program, folder, toolchain):
     """The file name and CRC that a program's .gnu_debuglink holds."""
     dumped = os.path.join(folder, "link")
-    subprocess.run([OBJCOPY, "--dump-section", ".gnu_debuglink=" + dumped, program,
-                    os.path.join(folder, "copy")], check=True)
+    subprocess.run([toolchain + "-objcopy", "--dump-section", ".gnu_debuglink=" + dumped,
+                    program, os.path.join(folder, "copy")], check=True)
     with open(dumped, "rb") as f:
         data = f.read()
     name = data[:data.index(b"\0")].decode()
@@ -159,22 +162,31 @@ class ContentsTest(unittest.TestCase):
         subprocess.run(["dpkg-deb", "-x", self.dist.deb, tree], check=True)
         return tree
 
-    def test_windows_zip_holds_release_programs_and_the_deployment_files(self):
-        files = read_zip(self.dist.zip)
+    def test_windows_zips_hold_release_programs_and_the_deployment_files(self):
+        for processor, (toolchain, file_format) in WINDOWS.items():
+            with self.subTest(processor):
+                self.check_windows_zip(*self.dist.zips[processor], toolchain, file_format)
+        # Both zips hold the same deployment files.
+        x86, x64 = (read_zip(self.dist.zips[processor][0]) for processor in WINDOWS)
+        self.assertEqual([name for name in WINDOWS_FILES - set(PROGRAMS) if x86[name] != x64[name]],
+                         [])
+
+    def check_windows_zip(self, archive, debug_archive, toolchain, file_format):
+        files = read_zip(archive)
         self.assertEqual(set(files), WINDOWS_FILES)
-        debug = read_zip(self.dist.debug_zip)
+        debug = read_zip(debug_archive)
         self.assertEqual(set(debug), {name + ".debug" for name in PROGRAMS})
         for name, description in PROGRAMS.items():
             program = os.path.join(self.temp, os.path.basename(name))
             with open(program, "wb") as f:
                 f.write(files[name])
-            check = subprocess.run([sys.executable, PE_CHECK, "--objdump", OBJDUMP,
-                                    "--description", description, program],
-                                   capture_output=True, text=True)
+            check = subprocess.run([sys.executable, PE_CHECK, "--objdump", toolchain + "-objdump",
+                                    "--format", file_format, "--description", description,
+                                    program], capture_output=True, text=True)
             self.assertEqual(check.returncode, 0, check.stdout)
-            sections = section_names(program)
+            sections = section_names(program, toolchain)
             self.assertEqual([s for s in sections if s.startswith(".debug")], [], name)
-            link, crc = debug_link(program, self.temp)
+            link, crc = debug_link(program, self.temp, toolchain)
             self.assertEqual(link, os.path.basename(name) + ".debug")
             self.assertEqual(crc, zlib.crc32(debug[name + ".debug"]), name)
             self.assertIn(b".debug_info", debug[name + ".debug"])
@@ -249,8 +261,8 @@ class ContentsTest(unittest.TestCase):
 
     def test_no_build_path_in_any_shipped_file(self):
         contents = {name: read_file(path) for name, path in tree_files(self.unpack_deb()).items()}
-        for archive in (self.dist.zip, self.dist.debug_zip):
-            contents.update(read_zip(archive))
+        for archive in (name for pair in self.dist.zips.values() for name in pair):
+            contents.update((archive + ":" + name, data) for name, data in read_zip(archive).items())
         for name, data in contents.items():
             self.assertNotIn(REPO.encode(), data, name)
 
