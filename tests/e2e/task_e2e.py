@@ -163,7 +163,8 @@ class GenerationTest(TaskCase):
 
     def check_generations(self, job):
         before = self.generations()
-        self.assertEqual(self.job(job, "FULL", "20260104-020000", r"\\qznosuchserver\x"), 21)
+        # An unreachable target: nothing is copied.
+        self.assertEqual(self.job(job, "FULL", "20260104-020000", "Q:\\NOSUCHDRIVE"), 21)
         # The first generation is a full one, whatever the mode.
         self.assertEqual(self.job(job, "PARTIAL", "20260104-020000"), 0)
         full = os.path.join(self.target, "full-20260104-020000")
