@@ -37,6 +37,7 @@ rem robocopy's (8 to 16); 20 a setting, 21 TARGET, 22 the clock, 23 the new
 rem generation's name, 24 the budget. QZBACKUP.EXE fails the run at once,
 rem with BACKUP JOB FAILED WITH EXIT CODE <n>, when the job ends with a code
 rem other than 0 while files are still flagged.
+rem
 rem Once the copy is whole, the job flags the test file
 rem UTILS\QZBACKUP\QZBACKUP.TST again until the new generation has its name
 rem and the budget is kept: QZBACKUP.EXE holds the lock-down until then, and
@@ -55,6 +56,7 @@ popd
 exit /b %CODE%
 
 :settings
+set "KIND="
 if not defined TARGET exit /b 20
 if "%TARGET:~0,2%"=="[[" exit /b 20
 set "KEEP="
