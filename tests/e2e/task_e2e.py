@@ -29,9 +29,8 @@ from qzsandbox import Sandbox
 
 BIN = None
 WINE_RUN = os.path.join(qzsandbox.REPO, "scripts", "wine-run")
-TASK = os.path.join(qzsandbox.REPO, "deploy", "windows", "UTILS", "QZBACKUP", "QZTASK.BAT")
+DEPLOY = os.path.join(qzsandbox.REPO, "deploy", "windows", "UTILS", "QZBACKUP")
 WORDS = ["JOB.BAT", "FULL", "5", "ACME", "NIGHT", "1"]
-DEPLOY = os.path.dirname(TASK)
 WEEKDAYS = ["MONDAY", "TUESDAY", "WEDNESDAY", "THURSDAY", "FRIDAY", "SATURDAY", "SUNDAY"]
 
 
@@ -45,7 +44,8 @@ class TaskCase(unittest.TestCase):
         self.box = Sandbox(BIN, name="qz-task-")
         self.addCleanup(self.box.close)
         shutil.copy(os.path.join(BIN, "purchase_standin.exe"), self.box.path("QZSTART.EXE"))
-        shutil.copy(TASK, self.box.path("UTILS", "QZBACKUP"))
+        for name in ("QZTASK.BAT", "QZCLOCK.JS"):
+            shutil.copy(os.path.join(DEPLOY, name), self.box.path("UTILS", "QZBACKUP"))
         with open(self.box.path("JOB.BAT"), "w") as f:
             f.write("echo %QZBACKUP_MODE% %QZBACKUP_STAMP%> ..\\JOB.ENV\r\nattrib +h /s *\r\n")
         # The build's own prefix (scripts/wine-run names it so), made by the

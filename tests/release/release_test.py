@@ -41,6 +41,7 @@ WINDOWS_FILES = {
     "DEPLOY.TXT", "QZSTART.EXE", "UTILS/QZBACKUP/QZBACKUP.EXE", "UTILS/QZBACKUP/README.TXT",
     "UTILS/QZBACKUP/QZBACKUP-task.xml", "UTILS/QZBACKUP/XCOPYJOB.BAT",
     "UTILS/QZBACKUP/ROBOJOB.BAT", "UTILS/QZBACKUP/GENCOPY.BAT", "UTILS/QZBACKUP/QZTASK.BAT",
+    "UTILS/QZBACKUP/QZCLOCK.JS",
 }
 PROGRAMS = {"QZSTART.EXE": "Varnolet Startup Utility",
             "UTILS/QZBACKUP/QZBACKUP.EXE": "Varnolet Backup Monitor"}
@@ -191,7 +192,7 @@ class ContentsTest(unittest.TestCase):
             self.assertEqual(crc, zlib.crc32(debug[name + ".debug"]), name)
             self.assertIn(b".debug_info", debug[name + ".debug"])
         for name in WINDOWS_FILES:
-            if name.endswith((".TXT", ".BAT")):
+            if name.endswith((".TXT", ".BAT", ".JS")):
                 self.assertNotIn(b"\n", files[name].replace(b"\r\n", b""), name + " is CR LF text")
 
     def test_task_template_runs_the_monitor_nightly_in_the_shared_root(self):

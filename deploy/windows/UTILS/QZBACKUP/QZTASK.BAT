@@ -57,23 +57,15 @@ popd
 exit /b %OUTCOME%
 
 :read_clock
-rem Sets QZBACKUP_STAMP and WEEKDAY from the clock, or neither. cmd's %DATE%
-rem and %TIME% follow each account's regional format, and wmic, which gave
-rem the time in one format, is missing from recent Windows 11. JScript, which
-rem Windows Script Host runs on every supported Windows, gives the date as
-rem numbers. Without it (a policy may turn it off) a FULL-<day> run fails with
-rem INVALID BACKUP MODE, and the example jobs refuse a run without a stamp.
+rem Sets QZBACKUP_STAMP and WEEKDAY from the clock through QZCLOCK.JS beside
+rem this file, or neither. Without Windows Script Host (a policy may turn it
+rem off) a FULL-<day> run fails with INVALID BACKUP MODE, and the example
+rem jobs refuse a run without a stamp. Only the script's own line counts,
+rem not a message of Windows Script Host.
 set "QZBACKUP_STAMP="
 set "WEEKDAY="
-set "CLOCK=%TEMP%\QZCLOCK.JS"
-> "%CLOCK%" echo var d = new Date(), days = "SUNDAY MONDAY TUESDAY WEDNESDAY THURSDAY FRIDAY SATURDAY";
->>"%CLOCK%" echo function two(n) { return ("0" + n).slice(-2) }
->>"%CLOCK%" echo WScript.Echo("QZCLOCK " + d.getFullYear() + two(d.getMonth() + 1) + two(d.getDate()) + "-" +
->>"%CLOCK%" echo   two(d.getHours()) + two(d.getMinutes()) + two(d.getSeconds()) + " " + days.split(" ")[d.getDay()])
-rem Only the script's own line counts, not a message of Windows Script Host.
-for /f "tokens=1-3" %%A in ('cscript //nologo "%CLOCK%" 2^>nul') do (
+for /f "tokens=1-3" %%A in ('cscript //nologo "%~dp0QZCLOCK.JS" 2^>nul') do (
   if "%%A"=="QZCLOCK" set "QZBACKUP_STAMP=%%B"
   if "%%A"=="QZCLOCK" set "WEEKDAY=%%C"
 )
-del "%CLOCK%" 2>nul
 exit /b
