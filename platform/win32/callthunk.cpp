@@ -173,7 +173,9 @@ std::vector<ThunkWord> ThunkWords(const std::vector<CallArgument>& pushed) {
 // unwind information describes the frame, so that a fault in the callee can
 // be unwound through the thunk.
 #if defined(_MSC_VER)
-#error "MSVC has no inline assembly for x64: the x64 thunk is GNU assembly; an MSVC build needs it as a MASM file"
+// MSVC has no inline assembly on x64: its build would need this thunk as a
+// MASM file of its own.
+#error "The x64 thunk is GNU assembly: an MSVC build for x64 needs it as a MASM file"
 #elif defined(__GNUC__)
 
 __asm__(R"(
@@ -244,7 +246,7 @@ std::vector<ThunkWord> ThunkWords(const std::vector<CallArgument>& pushed) {
   for (auto argument = pushed.rbegin(); argument != pushed.rend(); ++argument) {
     switch (argument->kind) {
       case CallArgument::Kind::kInt32:
-        slots.push_back(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(argument->int32))));
+        slots.push_back(static_cast<uint64_t>(static_cast<int32_t>(argument->int32)));
         break;
       case CallArgument::Kind::kPointer:
         slots.push_back(reinterpret_cast<uintptr_t>(argument->pointer));

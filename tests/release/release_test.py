@@ -263,7 +263,8 @@ class ContentsTest(unittest.TestCase):
     def test_no_build_path_in_any_shipped_file(self):
         contents = {name: read_file(path) for name, path in tree_files(self.unpack_deb()).items()}
         for archive in (name for pair in self.dist.zips.values() for name in pair):
-            contents.update((archive + ":" + name, data) for name, data in read_zip(archive).items())
+            contents.update((archive + ":" + name, data)
+                            for name, data in read_zip(archive).items())
         for name, data in contents.items():
             self.assertNotIn(REPO.encode(), data, name)
 

@@ -6,7 +6,6 @@
 // and the stack pointer, after the thunk; each callee notes whether the
 // stack was 16-byte aligned at its call. Prints one line a case; the exit
 // code is 1 when any case fails.
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "platform/win32/callthunk.h"
+#include "tests/unit/support/call_arguments.h"
 
 #if defined(__i386__)
 #define QZ_CDECL __attribute__((cdecl))
@@ -24,6 +24,10 @@
 #endif
 
 using plat::CallArgument;
+using support::Double;
+using support::Float;
+using support::Int;
+using support::Pointer;
 
 // The thunk as CallAddress calls it, between CallAddress and the real thunk:
 // it calls qz_call_thunk with the same arguments and every callee-saved
@@ -104,31 +108,23 @@ qz_checked_thunk:
   push %r15
   sub $40, %rsp
   mov %rsp, qz_saved_sp(%rip)
-  movabs $0x5EB0E5A15EB0E5A1, %rbx
-  movabs $0x5EB0E5A25EB0E5A2, %rbp
-  movabs $0x5EB0E5A35EB0E5A3, %rsi
-  movabs $0x5EB0E5A45EB0E5A4, %rdi
-  movabs $0x5EB0E5A55EB0E5A5, %r12
-  movabs $0x5EB0E5A65EB0E5A6, %r13
-  movabs $0x5EB0E5A75EB0E5A7, %r14
-  movabs $0x5EB0E5A85EB0E5A8, %r15
+  mov $-0x214F1A51, %rbx
+  mov $-0x214F1A52, %rbp
+  mov $-0x214F1A53, %rsi
+  mov $-0x214F1A54, %rdi
+  mov $-0x214F1A55, %r12
+  mov $-0x214F1A56, %r13
+  mov $-0x214F1A57, %r14
+  mov $-0x214F1A58, %r15
   call qz_call_thunk
-  movabs $0x5EB0E5A15EB0E5A1, %rax
-  xor %rax, %rbx
-  movabs $0x5EB0E5A25EB0E5A2, %rax
-  xor %rax, %rbp
-  movabs $0x5EB0E5A35EB0E5A3, %rax
-  xor %rax, %rsi
-  movabs $0x5EB0E5A45EB0E5A4, %rax
-  xor %rax, %rdi
-  movabs $0x5EB0E5A55EB0E5A5, %rax
-  xor %rax, %r12
-  movabs $0x5EB0E5A65EB0E5A6, %rax
-  xor %rax, %r13
-  movabs $0x5EB0E5A75EB0E5A7, %rax
-  xor %rax, %r14
-  movabs $0x5EB0E5A85EB0E5A8, %rax
-  xor %rax, %r15
+  xor $-0x214F1A51, %rbx
+  xor $-0x214F1A52, %rbp
+  xor $-0x214F1A53, %rsi
+  xor $-0x214F1A54, %rdi
+  xor $-0x214F1A55, %r12
+  xor $-0x214F1A56, %r13
+  xor $-0x214F1A57, %r14
+  xor $-0x214F1A58, %r15
   or %rbp, %rbx
   or %rsi, %rbx
   or %rdi, %rbx
@@ -210,24 +206,6 @@ float QZ_CDECL Half(float x) {
   return x / 2;
 }
 
-CallArgument Int(int32_t value) {
-  CallArgument argument;
-  argument.int32 = static_cast<uint32_t>(value);
-  return argument;
-}
-CallArgument Text(const char* text) {
-  CallArgument argument;
-  argument.kind = CallArgument::Kind::kPointer;
-  argument.pointer = text;
-  return argument;
-}
-CallArgument Real(double value, CallArgument::Kind kind = CallArgument::Kind::kDouble) {
-  CallArgument argument;
-  argument.kind = kind;
-  argument.real = value;
-  return argument;
-}
-
 const char kAlphabet[] = "abcdefghij";
 
 struct Case {
@@ -247,20 +225,19 @@ const Case kCases[] = {
     {"cdecl int()", reinterpret_cast<const void*>(&Seven), {}, 'I', 7, 0},
     {"stdcall int(int, char*, double, int, float, char*, int)",
      reinterpret_cast<const void*>(&Mixed),
-     {Int(7), Text("abcdef"), Real(2.5, CallArgument::Kind::kFloat), Int(4), Real(3), Text("ab"),
-      Int(1)},
+     {Int(7), Pointer("abcdef"), Float(2.5f), Int(4), Double(3), Pointer("ab"), Int(1)},
      'L', 1234567, 0},
     {"stdcall int(handle -2)", reinterpret_cast<const void*>(&IsMinusTwo), {Int(-2)}, 'B', 1, 0},
-    {"cdecl integer result 256", reinterpret_cast<const void*>(&HighBitsAndTwoFiftySix), {}, 'B',
-     256, 0},
+    {"cdecl BOOL 256 with the upper half set",
+     reinterpret_cast<const void*>(&HighBitsAndTwoFiftySix), {}, 'B', 256, 0},
     {"stdcall char*(char*, int)", reinterpret_cast<const void*>(&Skip),
-     {Int(4), Text(kAlphabet)}, 'S', reinterpret_cast<uintptr_t>(kAlphabet + 4), 0},
+     {Int(4), Pointer(kAlphabet)}, 'S', reinterpret_cast<uintptr_t>(kAlphabet + 4), 0},
     {"cdecl double(double, int, double)", reinterpret_cast<const void*>(&Blend),
-     {Real(0.25), Int(-2), Real(1.5)}, 'D', 0, 1480.25},
+     {Double(0.25), Int(-2), Double(1.5)}, 'D', 0, 1480.25},
     {"stdcall double(6 doubles)", reinterpret_cast<const void*>(&Weigh),
-     {Real(6), Real(5), Real(4), Real(3), Real(2), Real(1)}, 'D', 0, 1 + 4 + 12 + 32 + 80 + 192},
-    {"cdecl float(float)", reinterpret_cast<const void*>(&Half),
-     {Real(2.5, CallArgument::Kind::kFloat)}, 'F', 0, 1.25},
+     {Double(6), Double(5), Double(4), Double(3), Double(2), Double(1)}, 'D', 0,
+     1 + 2 * 2 + 4 * 3 + 8 * 4 + 16 * 5 + 32 * 6},
+    {"cdecl float(float)", reinterpret_cast<const void*>(&Half), {Float(2.5f)}, 'F', 0, 1.25},
 };
 
 }  // namespace
@@ -268,27 +245,21 @@ const Case kCases[] = {
 int main() {
   int failures = 0;
   for (const Case& call : kCases) {
-    // Twice: a stack left unbalanced by the first call shows in the second.
+    misaligned = false;
+    thunkFaults = 0;
+    plat::CallResult returned = plat::win32::CallAddress(
+        reinterpret_cast<uintptr_t>(call.function), call.pushed, call.result, &CheckedThunk);
     std::string faults;
-    auto note = [&faults](const std::string& fault) {
-      if (faults.find(fault) == std::string::npos) faults += " " + fault + ";";
-    };
-    for (int round = 0; round < 2; ++round) {
-      misaligned = false;
-      thunkFaults = 0;
-      plat::CallResult returned = plat::win32::CallAddress(
-          reinterpret_cast<uintptr_t>(call.function), call.pushed, call.result, &CheckedThunk);
-      if (returned.integer != call.integer || returned.real != call.real) {
-        char text[96];
-        std::snprintf(text, sizeof text, "result %#llx %g (want %#llx %g)",
-                      static_cast<unsigned long long>(returned.integer), returned.real,
-                      static_cast<unsigned long long>(call.integer), call.real);
-        note(text);
-      }
-      if (thunkFaults & 1) note("the stack pointer moved");
-      if (thunkFaults & 2) note("a callee-saved register changed");
-      if (misaligned) note("the stack was not 16-byte aligned at the call");
+    if (returned.integer != call.integer || returned.real != call.real) {
+      char text[96];
+      std::snprintf(text, sizeof text, " result %#llx %g (want %#llx %g);",
+                    static_cast<unsigned long long>(returned.integer), returned.real,
+                    static_cast<unsigned long long>(call.integer), call.real);
+      faults += text;
     }
+    if (thunkFaults & 1) faults += " the stack pointer moved;";
+    if (thunkFaults & 2) faults += " a callee-saved register changed;";
+    if (misaligned) faults += " the stack was not 16-byte aligned at the call;";
     std::printf("%s %s%s\n", faults.empty() ? "ok:  " : "FAIL:", call.name, faults.c_str());
     failures += !faults.empty();
   }

@@ -4,34 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "support/call_arguments.h"
 #include "support/support.h"
 
 namespace {
 
 using plat::CallArgument;
 using plat::CallResult;
+using support::Double;
+using support::Float;
+using support::Int;
+using support::Pointer;
 
 plat::Libraries& Libraries() { return plat::Native().libraries; }
-
-CallArgument Int(int32_t value) {
-  CallArgument argument;
-  argument.int32 = static_cast<uint32_t>(value);
-  return argument;
-}
-
-CallArgument Pointer(const char* text) {
-  CallArgument argument;
-  argument.kind = CallArgument::Kind::kPointer;
-  argument.pointer = text;
-  return argument;
-}
-
-[[maybe_unused]] CallArgument Real(double value, CallArgument::Kind kind = CallArgument::Kind::kDouble) {
-  CallArgument argument;
-  argument.kind = kind;
-  argument.real = value;
-  return argument;
-}
 
 // The stand-in library built beside the test program.
 std::string StandinLibrary() {
@@ -117,10 +102,10 @@ TEST_F(DynamicLibrariesTest, CallsIntoTheCLibraryWithEachKindOfValue) {
   // A negative result comes back as the 32 bits of the integer register.
   EXPECT_EQ(Call(Entry("libc.so.6", "atoi"), {Pointer("-5")}, 'I').integer, 0xFFFFFFFBu);
   // The C view of the arguments is the reverse of the push order.
-  EXPECT_DOUBLE_EQ(Call(Entry("libm.so.6", "pow"), {Real(10), Real(2)}, 'D').real, 1024.0);
-  EXPECT_DOUBLE_EQ(Call(Entry("libm.so.6", "pow"), {Real(10), Real(2)}, 'D', 'P').real, 1024.0);
+  EXPECT_DOUBLE_EQ(Call(Entry("libm.so.6", "pow"), {Double(10), Double(2)}, 'D').real, 1024.0);
+  EXPECT_DOUBLE_EQ(Call(Entry("libm.so.6", "pow"), {Double(10), Double(2)}, 'D', 'P').real, 1024.0);
   EXPECT_FLOAT_EQ(static_cast<float>(
-                      Call(Entry("libm.so.6", "sqrtf"), {Real(2.25, CallArgument::Kind::kFloat)}, 'F').real),
+                      Call(Entry("libm.so.6", "sqrtf"), {Float(2.25f)}, 'F').real),
                   1.5f);
   CallResult found = Call(Entry("libc.so.6", "strchr"), {Int(','), Pointer(text)}, 'S');
   EXPECT_EQ(reinterpret_cast<const char*>(found.integer), text + 5);

@@ -1,4 +1,4 @@
-// What only the Windows build has: the i686 call thunk, lookup by ordinal,
+// What only the Windows build has: the call thunk, lookup by ordinal,
 // the registry and the thread's message queue. The facets that both builds
 // share are tested by the other platform rooms, on both platforms.
 #ifdef _WIN32
@@ -7,39 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "support/call_arguments.h"
 #include "support/support.h"
 
 namespace {
 
 using plat::CallArgument;
 using plat::CallResult;
-
-CallArgument Int(uint32_t value) {
-  CallArgument argument;
-  argument.int32 = value;
-  return argument;
-}
-
-CallArgument Pointer(const void* address) {
-  CallArgument argument;
-  argument.kind = CallArgument::Kind::kPointer;
-  argument.pointer = static_cast<const char*>(address);
-  return argument;
-}
-
-CallArgument Double(double value) {
-  CallArgument argument;
-  argument.kind = CallArgument::Kind::kDouble;
-  argument.real = value;
-  return argument;
-}
-
-CallArgument Float(float value) {
-  CallArgument argument;
-  argument.kind = CallArgument::Kind::kFloat;
-  argument.real = value;
-  return argument;
-}
+using support::Double;
+using support::Float;
+using support::Int;
+using support::Pointer;
 
 class CallTest : public ::testing::Test {
  protected:
