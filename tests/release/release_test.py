@@ -40,7 +40,8 @@ TASK = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 WINDOWS_FILES = {
     "DEPLOY.TXT", "QZSTART.EXE", "UTILS/QZBACKUP/QZBACKUP.EXE", "UTILS/QZBACKUP/README.TXT",
     "UTILS/QZBACKUP/QZBACKUP-task.xml", "UTILS/QZBACKUP/XCOPYJOB.BAT",
-    "UTILS/QZBACKUP/ROBOJOB.BAT", "UTILS/QZBACKUP/QZTASK.BAT",
+    "UTILS/QZBACKUP/ROBOJOB.BAT", "UTILS/QZBACKUP/GENCOPY.BAT", "UTILS/QZBACKUP/QZTASK.BAT",
+    "UTILS/QZBACKUP/QZCLOCK.JS",
 }
 PROGRAMS = {"QZSTART.EXE": "Varnolet Startup Utility",
             "UTILS/QZBACKUP/QZBACKUP.EXE": "Varnolet Backup Monitor"}
@@ -193,7 +194,7 @@ class ContentsTest(unittest.TestCase):
             self.assertEqual(crc, zlib.crc32(debug[name + ".debug"]), name)
             self.assertIn(b".debug_info", debug[name + ".debug"])
         for name in WINDOWS_FILES:
-            if name.endswith((".TXT", ".BAT")):
+            if name.endswith((".TXT", ".BAT", ".JS")):
                 self.assertNotIn(b"\n", files[name].replace(b"\r\n", b""), name + " is CR LF text")
 
     def test_task_template_runs_the_monitor_nightly_in_the_shared_root(self):
@@ -202,8 +203,6 @@ class ContentsTest(unittest.TestCase):
         self.assertIn('encoding="UTF-16"', data.decode("utf-16"))
         task = ElementTree.fromstring(data)
         self.assertEqual((task.tag, task.get("version")), (TASK + "Task", "1.2"))
-        self.assertEqual(task.findtext(f"{TASK}Triggers/{TASK}CalendarTrigger/{TASK}ScheduleByDay/"
-                                       f"{TASK}DaysInterval"), "1")
         self.assertEqual(task.findtext(f"{TASK}Principals/{TASK}Principal/{TASK}LogonType"),
                          "Password")
         action = task.find(f"{TASK}Actions/{TASK}Exec")
@@ -212,8 +211,16 @@ class ContentsTest(unittest.TestCase):
         self.assertEqual(action.findtext(TASK + "Command"), root + r"\UTILS\QZBACKUP\QZTASK.BAT")
         words = action.findtext(TASK + "Arguments").split(" ")
         self.assertEqual(words[0], root + r"\UTILS\QZBACKUP\XCOPYJOB.BAT")
-        self.assertEqual(words[1:], ["FULL", "240", "[[LOCKDOWN_ITEM_1]]", "[[LOCKDOWN_ITEM_2]]",
-                                     "10"])
+        self.assertEqual(words[2:], ["240", "[[LOCKDOWN_ITEM_1]]", "[[LOCKDOWN_ITEM_2]]", "10"])
+        # One run a night: the full run's day, named in the mode word, is the
+        # first trigger's alone, and the second trigger has the six others.
+        days = [[day.tag[len(TASK):].upper()
+                 for day in trigger.find(f"{TASK}ScheduleByWeek/{TASK}DaysOfWeek")]
+                for trigger in task.find(TASK + "Triggers")]
+        self.assertEqual(len(days), 2)
+        self.assertEqual(["FULL-" + day for day in days[0]], [words[1]])
+        self.assertEqual(sorted(days[0] + days[1]), sorted(
+            ["MONDAY", "TUESDAY", "WEDNESDAY", "THURSDAY", "FRIDAY", "SATURDAY", "SUNDAY"]))
 
     def test_debian_package_fields_and_files(self):
         def field(name):

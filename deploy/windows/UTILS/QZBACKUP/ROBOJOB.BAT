@@ -1,22 +1,21 @@
 @echo off
-rem Example backup job for QZBACKUP.EXE, with robocopy: copies every file of
-rem the shared root that carries the archive attribute to TARGET, keeping the
-rem folders, and clears the attribute of each file it copied (/M). That is how
-rem QZBACKUP.EXE learns that the backup has taken a file.
+rem Example backup job for QZBACKUP.EXE, with robocopy: keeps generations of
+rem the shared root in TARGET, a full copy after each FULL run and, after each
+rem PARTIAL run, an incremental one with the files changed since. robocopy /M
+rem copies only the files that carry the archive attribute and clears it for
+rem each file copied: that is how QZBACKUP.EXE learns that the backup has
+rem taken a file. Unlike xcopy, robocopy tries a file in use again and takes
+rem hidden files too. GENCOPY.BAT beside this file does the work and says how;
+rem DEPLOY.TXT says how to restore.
 rem
-rem Fill in TARGET, a folder outside the shared root (for example
-rem E:\VARNOLET-BACKUP or \\BACKUPSERVER\VARNOLET), keep this file in
-rem UTILS\QZBACKUP\ and name it, with its full path, as the backup command
-rem of QZBACKUP.EXE (see DEPLOY.TXT).
-rem
-rem   /S  sub-folders too      /M  only files with the archive attribute, clearing it
-rem   /R:2 /W:10  two more tries, ten seconds apart, for a file in use
-rem   /NP /NFL /NDL  no progress, file or folder lines in the output
+rem Fill in TARGET, a folder outside the shared root that holds nothing but
+rem the generations (for example E:\VARNOLET-BACKUP or
+rem \\BACKUPSERVER\VARNOLET), and KEEP_FULL, the number of full generations
+rem to keep, each with the incremental ones after it (empty: keep them all).
+rem Keep this file in UTILS\QZBACKUP\ and name it, with its full path, as the
+rem backup command of QZBACKUP.EXE in the task (see DEPLOY.TXT); the task's
+rem QZTASK.BAT tells the job whether the run is FULL or PARTIAL.
+setlocal
 set "TARGET=[[TARGET_FOLDER]]"
-
-rem The shared root is two folders above this file. cmd.exe cannot keep a UNC
-rem path as its current folder, so the job changes there itself; pushd gives a
-rem UNC path a temporary drive letter.
-pushd "%~dp0..\.." || exit /b 1
-robocopy . "%TARGET%" /S /M /R:2 /W:10 /NP /NFL /NDL
-popd
+set "KEEP_FULL=4"
+"%~dp0GENCOPY.BAT" robocopy
