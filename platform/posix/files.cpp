@@ -140,10 +140,13 @@ Creation CreateHostFile(const WriteTarget& target, int mode, uint32_t access, ui
     return Creation::kFailed;
   }
   if (!GuardNewFile(fd, access, share, newAttributes)) {
+    // Leave nothing half made. Closed first: a file system with Windows'
+    // rules (a share mounted through SMB) keeps an open file's name, and an
+    // empty file left there would stop every later reader.
     uint32_t error = LastError();
-    unlinkat(target.folder(), target.name(), 0);  // leave nothing half made
     close(fd);
     fd = -1;
+    unlinkat(target.folder(), target.name(), 0);
     SetLastError(error);
     return Creation::kFailed;
   }
