@@ -259,7 +259,7 @@ class ChannelsTest(ChannelsCase):
         code, line = self.check()
         self.assertEqual(code, 0, line)
         self.assertRegex(line, r"^VARNOLET BACKUP OK - the last run completed 0\.0 hours ago \| "
-                         r"age=\d+s;90000;93600;0 lockdown=\d+s marking=\d+s backup=\d+s\n$")
+                         r"age=\d+s;104400;108000;0 lockdown=\d+s marking=\d+s backup=\d+s\n$")
 
 
     def test_without_mail_on_a_failed_run_alone_mails_and_the_last_success_stays(self):
@@ -354,26 +354,26 @@ class CheckPluginTest(WrapperCase):
                             (hours_ago, "Lock-down in force after 15 s"))
 
     def test_each_state_of_a_root(self):
-        self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/26 @ 02:03:00", 30)
+        self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/26 @ 02:03:00", 31)
         self.assertEqual(self.check()[0], 2)
         self.assertRegex(self.check()[1], r"^VARNOLET BACKUP CRITICAL - the last completed run "
-                         r"ended 30\.0 hours ago \(critical: 26\) \| age=10800\ds;")
-        self.assertEqual(self.check("-c", "31")[0], 1)
-        self.assertRegex(self.check("--critical=31")[1], r"^VARNOLET BACKUP WARNING - the last "
-                         r"completed run ended 30\.0 hours ago \(warning: 25\) \|")
-        self.assertEqual(self.check("-w", "31", "-c", "32")[0], 0)
+                         r"ended 31\.0 hours ago \(critical: 30\) \| age=11160\ds;")
+        self.assertEqual(self.check("-c", "32")[0], 1)
+        self.assertRegex(self.check("--critical=32")[1], r"^VARNOLET BACKUP WARNING - the last "
+                         r"completed run ended 31\.0 hours ago \(warning: 29\) \|")
+        self.assertEqual(self.check("-w", "32", "-c", "33")[0], 0)
         # A run in progress, which erased QZBACKUP.OK when it started and
         # holds the lock-down: the state is the last completed run's, whose
         # end the run log gives.
-        self.start_run(30.1)
-        self.append_run_log((30, "Run completed"))
+        self.start_run(31.1)
+        self.append_run_log((31, "Run completed"))
         os.remove(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.OK"))
         self.start_run(0.01)
         self.lock_down()
-        code, line = self.check("-w", "31", "-c", "32")
+        code, line = self.check("-w", "32", "-c", "33")
         self.assertEqual(code, 0, line)
         self.assertRegex(line, r"^VARNOLET BACKUP OK - a run is in progress since \S+ \S+; the last "
-                         r"completed run ended 30\.0 hours ago \| age=10800\ds;111600;115200;0 "
+                         r"completed run ended 31\.0 hours ago \| age=11160\ds;115200;118800;0 "
                          r"lockdown=15s\n$")
         self.assertEqual(self.check()[0], 2)
         # It fails; the failure text, which a user may have written, keeps
@@ -381,21 +381,21 @@ class CheckPluginTest(WrapperCase):
         self.append_run_log((0, "Run failed: ERROR WHILE LOCKING DOWN SYSTEM"))
         os.remove(self.box.path("LOCKDOWN.SYS"))
         self.status_file("QZBACKUP.ERR", "ERROR WHILE LOCKING DOWN SYSTEM\r\n\r\nUsers in | ACME", 0)
-        code, line = self.check("-w", "31", "-c", "32")
+        code, line = self.check("-w", "32", "-c", "33")
         self.assertEqual(code, 2)
         self.assertRegex(line, r"^VARNOLET BACKUP CRITICAL - the last run failed: ERROR WHILE "
                          r"LOCKING DOWN SYSTEM Users in / ACME; the last completed run ended "
-                         r"30\.0 hours ago \| age=10800\ds;111600;115200;0 lockdown=15s\n$")
+                         r"31\.0 hours ago \| age=11160\ds;115200;118800;0 lockdown=15s\n$")
         # A run cut off past its limits, its lock-down left behind.
         os.remove(self.box.path("UTILS", "QZBACKUP", "QZBACKUP.ERR"))
         self.lock_down()
         os.utime(self.box.path("LOCKDOWN.SYS"), (time.time() - 3 * 3600,) * 2)
         self.start_run(3)
-        code, line = self.check("-w", "31", "-c", "32")
+        code, line = self.check("-w", "32", "-c", "33")
         self.assertEqual(code, 2, line)
         self.assertRegex(line, r"^VARNOLET BACKUP CRITICAL - the last run, started \S+ \S+, did not "
                          r"finish; LOCKDOWN.SYS is left behind by the run of .*: the users are "
-                         r"locked out; the last completed run ended 30\.0 hours ago \|")
+                         r"locked out; the last completed run ended 31\.0 hours ago \|")
         # A status file dated in the future tells nothing.
         self.status_file("QZBACKUP.OK", "COMPLETED ON 12/08/40 @ 02:03:00", -24)
         self.assertRegex(self.check()[1], r"^VARNOLET BACKUP UNKNOWN - .*QZBACKUP.OK is dated in "
