@@ -57,7 +57,7 @@ EXCHANGE = "/mnt/exchange"
 PING_PORT = 8089
 # The share's group, which the runs' account joins.
 SHARE_GROUP = "purchasing"
-# The share's Samba configuration, as the README gives it (guests stand for
+# The share's Samba configuration, as the server guide gives it (guests stand for
 # its users here): every file and folder stays the share group's to change.
 SMB_CONF = """[global]
   server role = standalone server
@@ -77,7 +77,7 @@ SMB_CONF = """[global]
   force directory mode = 2770
   wide links = no
 """ % (SHARE, SHARE_GROUP)
-# The README's steps that give the share's files to its group, and the
+# The server guide's steps that give the share's files to its group, and the
 # account to the group; and the account to postfix's group for its mail.
 SHARE_SETUP = """groupadd {group}
 usermod -aG {group} varnolet
@@ -88,7 +88,7 @@ usermod -aG postdrop varnolet
 """.format(group=SHARE_GROUP, share=SHARE)
 # A folder outside the share that the share's group has no rights to.
 PRIVATE = "install -d -m 0770 /srv/private && echo secret >/srv/private/secret.txt"
-# The restore that the README gives: the last full archive, then each
+# The restore that the server guide gives: the last full archive, then each
 # incremental archive written after it, in order, into an empty folder.
 RESTORE = """cd %s
 full=$(ls full-*.tar | tail -n 1)
@@ -98,6 +98,22 @@ for incremental in incremental-*.tar; do
 done
 true
 """ % ARCHIVES
+# The guide's restore of one file: the newest archive that holds it, put
+# back through the share (as a guest here).
+RESTORE_ONE = """cd %s
+file=./DATA/ORDERS.DBF
+newest=$(ls full-*.tar incremental-*.tar | sort -t- -k2 -r |
+         while read -r archive; do
+           tar -tf "$archive" "$file" >/dev/null 2>&1 && { echo "$archive"; break; }
+         done)
+echo "$newest"
+tar -xOf "$newest" "$file" >/tmp/ORDERS.DBF
+smbclient //localhost/varnolet -N -c 'cd DATA; put /tmp/ORDERS.DBF ORDERS.DBF'
+""" % ARCHIVES
+# The weekly plan of the example configuration: one job that follows the
+# mode, FULL on one weekday. The runs here choose the weekday.
+TODAY = time.strftime("%A").upper()
+OTHER_DAY = time.strftime("%A", time.localtime(time.time() + 86400)).upper()
 
 
 def report(name, text):
@@ -323,7 +339,7 @@ class BootedServerTest(unittest.TestCase):
         an administrator fills it in (settings it lacks are appended)."""
         text = self.box.run("cat", "/usr/share/doc/varnolet-monitor/examples/example.conf").stdout
         settings = dict(dict(
-            BACKUP_COMMAND="/usr/lib/varnolet/jobs/smbtar-full", MODE="FULL", BACKUP_MINUTES="10",
+            BACKUP_COMMAND="/usr/lib/varnolet/jobs/smbtar", MODE="FULL-" + TODAY, BACKUP_MINUTES="10",
             LOCKDOWN_ITEM1="ACME", LOCKDOWN_ITEM2="NIGHT", LOCKDOWN_MINUTES="2",
             WINEPREFIX="/var/lib/varnolet/%s/wine" % NAME, SMB_SHARE="//localhost/varnolet",
             SMB_AUTH_FILE="", BACKUP_TARGET=ARCHIVES, KEEP_FULL_ARCHIVES="4"), **settings)
@@ -439,7 +455,7 @@ class BootedServerTest(unittest.TestCase):
         self.box.run("smbclient", "//localhost/varnolet", "-N", "-c",
                      "put %s/ORDERS.DBF DATA\\ORDERS.DBF; put %s/NEW.FRX REPORTS\\NEW.FRX; "
                      "del DOCS\\INSTALL.TXT" % (EXCHANGE, EXCHANGE))
-        self.configure(MODE="PARTIAL", BACKUP_COMMAND="/usr/lib/varnolet/jobs/smbtar-incremental")
+        self.configure(MODE="FULL-" + OTHER_DAY)
         code, result, journal = self.start_backup()
         self.assertEqual((code, result), (0, "success"), journal)
         archives = self.archives()
@@ -463,7 +479,7 @@ class BootedServerTest(unittest.TestCase):
         self.assertEqual(restored["DATA/ORDERS.DBF"], live["DATA/ORDERS.DBF"])
         self.assertEqual(restored["REPORTS/NEW.FRX"], live["REPORTS/NEW.FRX"])
         # Every other file is given back byte for byte, except what the
-        # README says: a file deleted after the full archive comes back; the
+        # server guide says: a file deleted after the full archive comes back; the
         # archive was taken during the lock-down, so it holds LOCKDOWN.SYS,
         # and not the status file written after it; and a file changed on
         # the server itself rather than through the share (the stand-in's
@@ -473,6 +489,18 @@ class BootedServerTest(unittest.TestCase):
         self.assertEqual(only_live, ["UTILS/QZBACKUP/QZBACKUP.OK"])
         self.assertEqual(differing, ["PURCHASE.LOG"])
         self.assertTrue(live["PURCHASE.LOG"].startswith(restored["PURCHASE.LOG"]))
+
+        # A file damaged on the server comes back alone from the newest
+        # archive that holds it, flagged for the next incremental archive.
+        orders = os.path.join(self.share, "DATA", "ORDERS.DBF")
+        with open(orders, "wb") as f:
+            f.write(b"damaged")
+        qzsandbox.write_attributes(orders, 0)
+        newest = self.box.run("bash", "-c", RESTORE_ONE).stdout.splitlines()[0]
+        self.assertEqual(newest, archives[1])
+        with open(orders, "rb") as f:
+            self.assertEqual(f.read(), live["DATA/ORDERS.DBF"])
+        self.assertTrue(qzsandbox.read_attributes(orders) & qzsandbox.ARCHIVE)
 
     def test_6_sandbox_rates_ok(self):
         rating = self.box.run("systemd-analyze", "security", "--no-pager", UNIT).stdout
